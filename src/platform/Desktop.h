@@ -1,0 +1,48 @@
+#pragma once
+// Operations on the desktop's windows, keyboard and clock.
+#include <QString>
+#include <QtGlobal>
+#include <optional>
+
+class QWidget;
+
+namespace brevik {
+
+using WindowId = quint32; // 0: no window
+
+struct WorkArea {
+    int left = 0, top = 0, right = 0, bottom = 0; // pixels; all 0 when not reported
+    bool operator==(const WorkArea&) const = default;
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // False when no desktop can be reached (no X display): every call then
+    // finds nothing and does nothing.
+    virtual bool available() const = 0;
+
+    // One top-level window whose class matches (case-insensitive) and, when a
+    // title is given, whose title matches exactly; 0 when there is none.
+    virtual WindowId FindWindow(const QString& windowClass,
+                                const std::optional<QString>& title = std::nullopt) = 0;
+    // Close request as the window's own close button would make it; waits a
+    // bounded time for the window to handle it. True when it went away.
+    virtual bool RequestClose(WindowId window) = 0;
+    virtual void SetForegroundWindow(WindowId window) = 0;
+    // One key event to the window with the keyboard focus (virtual-key code,
+    // low byte used).
+    virtual void KeyEvent(int virtualKey, bool keyUp) = 0;
+
+    // Our own windows: topmost band on or off without moving or resizing, and
+    // topmost plus a move of the top-left corner to (x, y).
+    virtual void SetTopmost(QWidget* window, bool topmost) = 0;
+    virtual void SetTopmostAt(QWidget* window, int x, int y) = 0;
+
+    // Milliseconds from a monotonic clock; never wraps.
+    virtual qint64 GetTickCount() = 0;
+    virtual WorkArea GetWorkArea() = 0;
+};
+
+} // namespace brevik
