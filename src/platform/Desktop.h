@@ -42,6 +42,9 @@ public:
 
     // Milliseconds from a monotonic clock; never wraps.
     virtual qint64 GetTickCount() = 0;
+    // Blocks until more than ms milliseconds have passed on the tick count,
+    // without processing window events.
+    virtual void wait_ms(int ms) = 0;
     virtual WorkArea GetWorkArea() = 0;
 };
 

@@ -35,6 +35,11 @@ void FakeDesktop::KeyEvent(int virtualKey, bool keyUp) {
     calls << QStringLiteral("key %1 %2").arg(virtualKey & 0xff).arg(keyUp ? "up" : "down");
 }
 
+void FakeDesktop::wait_ms(int ms) {
+    calls << QStringLiteral("wait %1").arg(ms);
+    tick += ms + 1;
+}
+
 void FakeDesktop::SetTopmost(QWidget*, bool topmost) {
     calls << (topmost ? QStringLiteral("topmost on") : QStringLiteral("topmost off"));
 }

@@ -32,6 +32,8 @@ public:
     void SetTopmost(QWidget* window, bool topmost) override;
     void SetTopmostAt(QWidget* window, int x, int y) override;
     qint64 GetTickCount() override { return tick; }
+    // Records the wait and moves the clock past it at once.
+    void wait_ms(int ms) override;
     WorkArea GetWorkArea() override { return workArea; }
 
 private:

@@ -1,0 +1,11 @@
+#pragma once
+// Values fixed in the program. The database password is never shown, logged
+// or read from a settings file.
+namespace brevik {
+
+inline constexpr char kUserAgent[] = "tolvapc";
+inline constexpr char kDbPassword[] = "Kq7#vR2m!xT9zLw4"; // 16 ASCII characters
+inline constexpr char kRegisterPath[] = "/api/grade/register";
+inline constexpr char kResultPath[] = "/api/grade/result";
+
+} // namespace brevik
