@@ -16,6 +16,7 @@ struct ExamineeRecord {
     QString kanjiFamily, kanjiGiven, kanaFamily, kanaGiven;
     QString strKanaName, strRomaName, strSex, strJob, strPurpose, strBirthday, strEmail, strZip,
         strState, strCity, strAddress1, strAddress2, strTel;
+    QString strPassword; // set by the registration request
 };
 
 struct AppState {
