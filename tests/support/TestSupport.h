@@ -2,6 +2,12 @@
 // Small helpers shared by the tests.
 #include <QString>
 #include <functional>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace brevik::test {
 

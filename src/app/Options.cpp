@@ -1,0 +1,45 @@
+#include "app/Options.h"
+
+namespace brevik {
+
+Options ParseOptions(const QStringList& args) {
+    Options o;
+    if (args.isEmpty() || !args.front().startsWith(QStringLiteral("--")))
+        return o;
+    const QString& opt = args.front();
+    if (opt == QStringLiteral("--help") && args.size() == 1) {
+        o.mode = Options::Help;
+    } else if (opt == QStringLiteral("--resend-pending") && args.size() == 1) {
+        o.mode = Options::ResendPending;
+    } else if (opt == QStringLiteral("--self-check") && args.size() == 2 && !args[1].isEmpty()) {
+        o.mode = Options::SelfCheck;
+        o.selfCheckDir = args[1];
+    } else {
+        o.mode = Options::Invalid;
+        o.error = QStringLiteral("unknown option or wrong arguments: ") + args.join(u' ');
+    }
+    return o;
+}
+
+QString Usage() {
+    return QStringLiteral(
+        "Usage: brevik [LAUNCH-LIST]\n"
+        "       brevik --self-check DIR\n"
+        "       brevik --resend-pending\n"
+        "       brevik --help\n"
+        "\n"
+        "LAUNCH-LIST   seven comma-separated items written by the exam launcher;\n"
+        "              without it the program runs a rehearsal that contacts no server.\n"
+        "--self-check DIR\n"
+        "              run an unattended rehearsal through every screen, save a picture\n"
+        "              of each screen, the printed result and a report to DIR.\n"
+        "--resend-pending\n"
+        "              send the results kept after a failed submission again.\n"
+        "--help        print this text.\n");
+}
+
+QString ArgumentText(const QStringList& args) {
+    return args.join(QLatin1Char(' '));
+}
+
+} // namespace brevik
