@@ -1,0 +1,615 @@
+#include "platform/x11/X11Desktop.h"
+
+#include <QHash>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xtest.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace brevik {
+
+namespace {
+
+qint64 monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void noticeOnce(const char* text) {
+    static std::once_flag once;
+    std::call_once(once, [text] { std::fprintf(stderr, "brevik: %s\n", text); });
+}
+
+// Windows virtual-key codes to X keysyms.
+quint32 keysymFor(int vk) {
+    if ((vk >= '0' && vk <= '9') || vk == 0x20)
+        return quint32(vk);
+    if (vk >= 'A' && vk <= 'Z')
+        return quint32(vk - 'A' + 'a');
+    if (vk >= 0x70 && vk <= 0x7B) // F1..F12
+        return 0xffbe + quint32(vk - 0x70);
+    switch (vk) {
+    case 0x08:
+        return 0xff08; // BackSpace
+    case 0x09:
+        return 0xff09; // Tab
+    case 0x0D:
+        return 0xff0d; // Return
+    case 0x10:
+        return 0xffe1; // Shift_L
+    case 0x11:
+        return 0xffe3; // Control_L
+    case 0x12:
+        return 0xffe9; // Alt_L
+    case 0x1B:
+        return 0xff1b; // Escape
+    case 0x21:
+        return 0xff55; // Prior
+    case 0x22:
+        return 0xff56; // Next
+    case 0x23:
+        return 0xff57; // End
+    case 0x24:
+        return 0xff50; // Home
+    case 0x25:
+        return 0xff51; // Left
+    case 0x26:
+        return 0xff52; // Up
+    case 0x27:
+        return 0xff53; // Right
+    case 0x28:
+        return 0xff54; // Down
+    case 0x2D:
+        return 0xff63; // Insert
+    case 0x2E:
+        return 0xffff; // Delete
+    default:
+        return 0;
+    }
+}
+
+QString propertyText(xcb_get_property_reply_t* r, xcb_atom_t utf8) {
+    if (!r || r->type == XCB_NONE || r->format != 8)
+        return {};
+    const char* p = static_cast<const char*>(xcb_get_property_value(r));
+    int n = xcb_get_property_value_length(r);
+    while (n > 0 && p[n - 1] == '\0')
+        --n;
+    if (r->type == utf8)
+        return QString::fromUtf8(p, n);
+    // STRING is Latin-1; COMPOUND_TEXT is read for its Latin-1 part only.
+    return QString::fromLatin1(p, n);
+}
+
+} // namespace
+
+struct X11Desktop::Impl {
+    struct Win {
+        QString cls; // class part of WM_CLASS, lower case
+        QString netName, wmName;
+        bool takesDelete = false;
+        bool own = false;
+        bool hidden = false;
+        qint64 refusedAt = -1; // tick of the last close request it let time out
+    };
+
+    xcb_connection_t* c = nullptr;
+    xcb_ewmh_connection_t ewmh{};
+    bool ewmhReady = false;
+    bool ok = false;
+    int screenNr = 0;
+    xcb_window_t root = 0;
+    xcb_atom_t WM_PROTOCOLS = 0, WM_DELETE_WINDOW = 0;
+    bool xtest = false;
+    quint64 roundTrips = 0;
+
+    std::unordered_map<xcb_window_t, Win> wins;
+    std::vector<xcb_window_t> order; // as the window manager lists them, oldest first
+    QHash<QString, std::vector<xcb_window_t>> byClass;
+    bool indexDirty = true;
+    std::unordered_set<xcb_window_t> dirty;
+    std::unordered_set<xcb_window_t> gone; // unmapped or destroyed since a close request
+    bool listDirty = true;
+    bool activeDirty = true;
+    xcb_window_t active = 0;
+    qint64 lastDrain = -10;
+    qint64 lastRescan = -10000;
+
+    // Keyboard map, read once.
+    std::vector<xcb_keysym_t> keysyms;
+    int minKeycode = 0, perKeycode = 0;
+
+    xcb_atom_t internAtom(const char* name) {
+        auto r =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+        ++roundTrips;
+        xcb_atom_t a = r ? r->atom : 0;
+        free(r);
+        return a;
+    }
+
+    bool connect(const char* display) {
+        const char* disp = display ? display : std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if (!disp || !*disp) {
+            noticeOnce(wayland && *wayland
+                           ? "Wayland session without an X display: the desktop guard is "
+                             "inactive (other applications are not kept off the screen)"
+                           : "no X display: the desktop guard is inactive (other applications "
+                             "are not kept off the screen)");
+            return false;
+        }
+        c = xcb_connect(disp, &screenNr);
+        if (!c || xcb_connection_has_error(c)) {
+            noticeOnce("cannot open the X display: the desktop guard is inactive (other "
+                       "applications are not kept off the screen)");
+            return false;
+        }
+        if (wayland && *wayland)
+            noticeOnce("Wayland session: the desktop guard sees and closes X11 (XWayland) "
+                       "applications only");
+        const xcb_setup_t* setup = xcb_get_setup(c);
+        auto it = xcb_setup_roots_iterator(setup);
+        for (int i = 0; i < screenNr && it.rem; ++i)
+            xcb_screen_next(&it);
+        if (!it.rem)
+            return false;
+        root = it.data->root;
+        ewmhReady = xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(c, &ewmh), nullptr);
+        ++roundTrips;
+        if (!ewmhReady)
+            return false;
+        WM_PROTOCOLS = internAtom("WM_PROTOCOLS");
+        WM_DELETE_WINDOW = internAtom("WM_DELETE_WINDOW");
+        const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_test_id);
+        xtest = ext && ext->present;
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(c);
+        return true;
+    }
+
+    bool alive() {
+        if (ok && xcb_connection_has_error(c)) {
+            ok = false;
+            std::fprintf(stderr, "brevik: the X connection was lost: the desktop guard stops\n");
+        }
+        return ok;
+    }
+
+    void handle(xcb_generic_event_t* e) {
+        switch (e->response_type & 0x7f) {
+        case XCB_PROPERTY_NOTIFY: {
+            auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+            if (p->window == root) {
+                if (p->atom == ewmh._NET_CLIENT_LIST)
+                    listDirty = true;
+                else if (p->atom == ewmh._NET_ACTIVE_WINDOW)
+                    activeDirty = true;
+            } else if (wins.count(p->window) &&
+                       (p->atom == XCB_ATOM_WM_CLASS || p->atom == XCB_ATOM_WM_NAME ||
+                        p->atom == ewmh._NET_WM_NAME || p->atom == WM_PROTOCOLS)) {
+                dirty.insert(p->window);
+            }
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            auto* d = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
+            // X reuses ids: a destroyed window's state must not outlive it.
+            if (wins.erase(d->window)) {
+                indexDirty = true;
+                dirty.erase(d->window);
+            }
+            gone.insert(d->window);
+            listDirty = true;
+            break;
+        }
+        case XCB_UNMAP_NOTIFY: {
+            auto* u = reinterpret_cast<xcb_unmap_notify_event_t*>(e);
+            gone.insert(u->window);
+            if (auto it = wins.find(u->window); it != wins.end() && !it->second.hidden) {
+                it->second.hidden = true;
+                indexDirty = true;
+            }
+            if (u->event == root)
+                listDirty = true;
+            break;
+        }
+        case XCB_MAP_NOTIFY: {
+            auto* m = reinterpret_cast<xcb_map_notify_event_t*>(e);
+            if (auto it = wins.find(m->window); it != wins.end() && it->second.hidden) {
+                it->second.hidden = false;
+                indexDirty = true;
+            }
+            if (m->event == root)
+                listDirty = true;
+            break;
+        }
+        case XCB_CREATE_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+            listDirty = true; // without a window manager the root's children are the list
+            break;
+        default:
+            break; // errors of unchecked requests to windows that went away
+        }
+    }
+
+    void drain() {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+            handle(e);
+            free(e);
+        }
+    }
+
+    // The top-level windows: the window manager's client list, else the mapped
+    // children of the root.
+    std::vector<xcb_window_t> readList() {
+        std::vector<xcb_window_t> list;
+        xcb_ewmh_get_windows_reply_t cl;
+        ++roundTrips;
+        if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, screenNr), &cl,
+                                           nullptr)) {
+            list.assign(cl.windows, cl.windows + cl.windows_len);
+            xcb_ewmh_get_windows_reply_wipe(&cl);
+            return list;
+        }
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+        ++roundTrips;
+        if (!tree)
+            return list;
+        const xcb_window_t* kids = xcb_query_tree_children(tree);
+        const int n = xcb_query_tree_children_length(tree);
+        std::vector<xcb_get_window_attributes_cookie_t> cookies;
+        for (int i = 0; i < n; ++i)
+            cookies.push_back(xcb_get_window_attributes(c, kids[i]));
+        ++roundTrips;
+        for (int i = 0; i < n; ++i) {
+            auto* a = xcb_get_window_attributes_reply(c, cookies[i], nullptr);
+            if (a && a->map_state == XCB_MAP_STATE_VIEWABLE && !a->override_redirect)
+                list.push_back(kids[i]);
+            free(a);
+        }
+        free(tree);
+        return list;
+    }
+
+    void rescan() {
+        listDirty = false;
+        lastRescan = monotonicMs();
+        std::vector<xcb_window_t> list = readList();
+        std::unordered_set<xcb_window_t> present(list.begin(), list.end());
+        for (auto it = wins.begin(); it != wins.end();)
+            it = present.count(it->first) ? std::next(it) : wins.erase(it);
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        for (xcb_window_t w : list) {
+            if (wins.count(w))
+                continue;
+            // Events first, then the reads: a change after the read is never missed.
+            xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
+            wins.emplace(w, Win{});
+            dirty.insert(w);
+        }
+        order = std::move(list);
+        indexDirty = true;
+    }
+
+    void readDirty() {
+        struct Pending {
+            xcb_window_t w;
+            xcb_get_property_cookie_t cls, net, name, proto, pid;
+        };
+        std::vector<Pending> pend;
+        for (xcb_window_t w : dirty)
+            pend.push_back(
+                {w, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+                 xcb_get_property(c, 0, w, ewmh._NET_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+                 xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+                 xcb_get_property(c, 0, w, WM_PROTOCOLS, XCB_ATOM_ATOM, 0, 64),
+                 xcb_get_property(c, 0, w, ewmh._NET_WM_PID, XCB_ATOM_CARDINAL, 0, 1)});
+        dirty.clear();
+        ++roundTrips;
+        const quint32 ownPid = quint32(getpid());
+        for (const Pending& p : pend) {
+            auto* cls = xcb_get_property_reply(c, p.cls, nullptr);
+            auto* net = xcb_get_property_reply(c, p.net, nullptr);
+            auto* name = xcb_get_property_reply(c, p.name, nullptr);
+            auto* proto = xcb_get_property_reply(c, p.proto, nullptr);
+            auto* pid = xcb_get_property_reply(c, p.pid, nullptr);
+            auto it = wins.find(p.w);
+            if (!cls) { // the window is gone
+                if (it != wins.end())
+                    wins.erase(it);
+            } else if (it != wins.end()) {
+                Win& w = it->second;
+                // WM_CLASS is "res_name\0res_class\0"; the class part stands for the window class.
+                const char* v = static_cast<const char*>(xcb_get_property_value(cls));
+                const int n = xcb_get_property_value_length(cls);
+                const void* nul = memchr(v, 0, size_t(n));
+                if (nul) {
+                    const char* k = static_cast<const char*>(nul) + 1;
+                    w.cls = QString::fromLatin1(k, qstrnlen(k, size_t(v + n - k))).toLower();
+                } else {
+                    w.cls.clear();
+                }
+                w.netName = propertyText(net, ewmh.UTF8_STRING);
+                w.wmName = propertyText(name, ewmh.UTF8_STRING);
+                w.takesDelete = false;
+                if (proto && proto->format == 32) {
+                    auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(proto));
+                    for (int i = 0; i < xcb_get_property_value_length(proto) / 4; ++i)
+                        w.takesDelete = w.takesDelete || a[i] == WM_DELETE_WINDOW;
+                }
+                w.own = pid && pid->format == 32 && xcb_get_property_value_length(pid) == 4 &&
+                        *static_cast<const quint32*>(xcb_get_property_value(pid)) == ownPid;
+            }
+            free(cls);
+            free(net);
+            free(name);
+            free(proto);
+            free(pid);
+        }
+        indexDirty = true;
+    }
+
+    void rebuildIndex() {
+        byClass.clear();
+        for (xcb_window_t w : order) {
+            auto it = wins.find(w);
+            if (it != wins.end() && !it->second.own && !it->second.hidden)
+                byClass[it->second.cls].push_back(w);
+        }
+        indexDirty = false;
+    }
+
+    // Brings the cache up to date. Reading the socket is a system call, so it
+    // is done at most once a millisecond: one guard tick drains once.
+    void sync() {
+        const qint64 now = monotonicMs();
+        if (now != lastDrain) {
+            lastDrain = now;
+            drain();
+        }
+        if (now - lastRescan >= 1000) // safety net for anything the events missed
+            listDirty = true;
+        if (listDirty)
+            rescan();
+        if (!dirty.empty())
+            readDirty();
+        if (indexDirty)
+            rebuildIndex();
+    }
+
+    // Waits for events until pred() holds or deadline (monotonic ms) passes.
+    template <class P> bool waitFor(qint64 deadline, P pred) {
+        for (;;) {
+            drain();
+            if (pred())
+                return true;
+            const qint64 left = deadline - monotonicMs();
+            if (left <= 0 || !alive())
+                return false;
+            pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+            poll(&fd, 1, int(left));
+        }
+    }
+
+    xcb_window_t readActive() {
+        activeDirty = false;
+        xcb_window_t w = 0;
+        ++roundTrips;
+        if (!xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, screenNr),
+                                              &w, nullptr))
+            w = 0;
+        active = w;
+        return w;
+    }
+
+    xcb_keycode_t keycodeFor(xcb_keysym_t sym) {
+        if (keysyms.empty()) {
+            const xcb_setup_t* s = xcb_get_setup(c);
+            minKeycode = s->min_keycode;
+            auto* r = xcb_get_keyboard_mapping_reply(
+                c, xcb_get_keyboard_mapping(c, s->min_keycode, s->max_keycode - s->min_keycode + 1),
+                nullptr);
+            ++roundTrips;
+            if (!r)
+                return 0;
+            perKeycode = r->keysyms_per_keycode;
+            const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r);
+            keysyms.assign(k, k + xcb_get_keyboard_mapping_keysyms_length(r));
+            free(r);
+        }
+        if (perKeycode <= 0)
+            return 0;
+        for (size_t i = 0; i < keysyms.size(); ++i)
+            if (keysyms[i] == sym)
+                return xcb_keycode_t(minKeycode + int(i) / perKeycode);
+        return 0;
+    }
+};
+
+X11Desktop::X11Desktop(const char* display) : d(std::make_unique<Impl>()) {
+    d->ok = d->connect(display);
+    if (!d->ok && d->c && !xcb_connection_has_error(d->c))
+        noticeOnce("the X display has no usable screen: the desktop guard is inactive");
+}
+
+X11Desktop::~X11Desktop() {
+    if (d->ewmhReady)
+        xcb_ewmh_connection_wipe(&d->ewmh);
+    if (d->c)
+        xcb_disconnect(d->c);
+}
+
+bool X11Desktop::available() const {
+    return d->ok && !xcb_connection_has_error(d->c);
+}
+
+quint64 X11Desktop::roundTrips() const {
+    return d->roundTrips;
+}
+
+WindowId X11Desktop::FindWindow(const QString& windowClass, const std::optional<QString>& title) {
+    if (!d->alive())
+        return 0;
+    d->sync();
+    auto it = d->byClass.constFind(windowClass.toLower());
+    if (it == d->byClass.cend())
+        return 0;
+    for (xcb_window_t w : *it) {
+        const Impl::Win& win = d->wins.at(w);
+        if (!title || win.netName == *title || win.wmName == *title)
+            return w;
+    }
+    return 0;
+}
+
+bool X11Desktop::RequestClose(WindowId window) {
+    if (!window || !d->alive())
+        return false;
+    d->sync();
+    auto it = d->wins.find(window);
+    bool takesDelete = false;
+    qint64 refusedAt = -1;
+    if (it != d->wins.end()) {
+        takesDelete = it->second.takesDelete;
+        refusedAt = it->second.refusedAt;
+    } else {
+        // Not a window we watch: look at it now.
+        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(d->c, window, XCB_CW_EVENT_MASK, &mask);
+        auto* p = xcb_get_property_reply(
+            d->c, xcb_get_property(d->c, 0, window, d->WM_PROTOCOLS, XCB_ATOM_ATOM, 0, 64),
+            nullptr);
+        ++d->roundTrips;
+        if (!p)
+            return false;
+        auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(p));
+        for (int i = 0; i < xcb_get_property_value_length(p) / 4; ++i)
+            takesDelete = takesDelete || a[i] == d->WM_DELETE_WINDOW;
+        free(p);
+    }
+    d->gone.erase(window);
+    if (takesDelete) {
+        xcb_client_message_event_t ev{};
+        ev.response_type = XCB_CLIENT_MESSAGE;
+        ev.format = 32;
+        ev.window = window;
+        ev.type = d->WM_PROTOCOLS;
+        ev.data.data32[0] = d->WM_DELETE_WINDOW;
+        ev.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(d->c, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&ev));
+    } else {
+        xcb_ewmh_request_close_window(&d->ewmh, d->screenNr, window, XCB_CURRENT_TIME,
+                                      XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    }
+    xcb_flush(d->c);
+    const qint64 now = monotonicMs();
+    // A window that just let a request time out is asked again without waiting,
+    // so that a refusing application cannot hold every tick for the full bound.
+    const bool recentlyRefused = refusedAt >= 0 && now - refusedAt < 5000;
+    const qint64 deadline = now + (recentlyRefused ? 0 : closeWaitMs);
+    const bool went = d->waitFor(deadline, [&] { return d->gone.count(window) > 0; });
+    d->gone.erase(window);
+    if (!went) {
+        if (auto w = d->wins.find(window); w != d->wins.end() && !recentlyRefused)
+            w->second.refusedAt = now;
+    }
+    return went;
+}
+
+void X11Desktop::SetForegroundWindow(WindowId window) {
+    if (!window || !d->alive())
+        return;
+    d->drain();
+    if ((d->activeDirty ? d->readActive() : d->active) == window)
+        return;
+    xcb_ewmh_request_change_active_window(&d->ewmh, d->screenNr, window,
+                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME, 0);
+    xcb_flush(d->c);
+    // Key strokes that follow should reach this window: give the window
+    // manager a short, bounded time to move the focus.
+    d->waitFor(monotonicMs() + 100, [&] { return d->activeDirty && d->readActive() == window; });
+}
+
+void X11Desktop::KeyEvent(int virtualKey, bool keyUp) {
+    if (!d->alive() || !d->xtest)
+        return;
+    const xcb_keycode_t code = d->keycodeFor(keysymFor(virtualKey & 0xff));
+    if (!code)
+        return;
+    xcb_test_fake_input(d->c, keyUp ? XCB_KEY_RELEASE : XCB_KEY_PRESS, code, XCB_CURRENT_TIME,
+                        XCB_NONE, 0, 0, 0);
+    xcb_flush(d->c);
+}
+
+void X11Desktop::SetTopmost(QWidget* window, bool topmost) {
+    if (!window)
+        return;
+    const Qt::WindowFlags f = window->windowFlags();
+    if (f.testFlag(Qt::WindowStaysOnTopHint) == topmost)
+        return; // already in that band: costs nothing
+    window->overrideWindowFlags(topmost ? f | Qt::WindowStaysOnTopHint
+                                        : f & ~Qt::WindowStaysOnTopHint);
+    // QWidget::setWindowFlag would hide the window; the QWindow flag changes
+    // _NET_WM_STATE_ABOVE on the mapped window.
+    if (QWindow* h = window->windowHandle())
+        h->setFlag(Qt::WindowStaysOnTopHint, topmost);
+}
+
+void X11Desktop::SetTopmostAt(QWidget* window, int x, int y) {
+    if (!window)
+        return;
+    SetTopmost(window, true);
+    window->move(x, y);
+}
+
+qint64 X11Desktop::GetTickCount() {
+    return monotonicMs();
+}
+
+void X11Desktop::wait_ms(int ms) {
+    const qint64 start = monotonicMs();
+    for (qint64 left; (left = start + ms + 1 - monotonicMs()) > 0;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(left));
+}
+
+WorkArea X11Desktop::GetWorkArea() {
+    if (!d->alive())
+        return {};
+    uint32_t desk = 0;
+    if (!xcb_ewmh_get_current_desktop_reply(
+            &d->ewmh, xcb_ewmh_get_current_desktop(&d->ewmh, d->screenNr), &desk, nullptr))
+        desk = 0;
+    xcb_ewmh_get_workarea_reply_t wa;
+    d->roundTrips += 2;
+    if (!xcb_ewmh_get_workarea_reply(&d->ewmh, xcb_ewmh_get_workarea(&d->ewmh, d->screenNr), &wa,
+                                     nullptr))
+        return {};
+    WorkArea r;
+    if (wa.workarea_len > 0) {
+        const xcb_ewmh_geometry_t& g = wa.workarea[desk < wa.workarea_len ? desk : 0];
+        r = {int(g.x), int(g.y), int(g.x + g.width), int(g.y + g.height)};
+    }
+    xcb_ewmh_get_workarea_reply_wipe(&wa);
+    return r;
+}
+
+} // namespace brevik

@@ -1,0 +1,44 @@
+#pragma once
+// Desktop operations on an X11 display, over a private xcb connection.
+#include "platform/Desktop.h"
+
+#include <memory>
+
+namespace brevik {
+
+class X11Desktop : public Desktop {
+public:
+    // Connects to $DISPLAY (or display when given). Without a display every
+    // window operation finds nothing and does nothing; a notice goes to stderr once.
+    explicit X11Desktop(const char* display = nullptr);
+    ~X11Desktop() override;
+    X11Desktop(const X11Desktop&) = delete;
+    X11Desktop& operator=(const X11Desktop&) = delete;
+
+    bool available() const override;
+    // A lookup in a cache of top-level windows that the server's events keep
+    // current: a call while nothing changes makes no round trip. Windows of
+    // this process are never found.
+    WindowId FindWindow(const QString& windowClass,
+                        const std::optional<QString>& title = std::nullopt) override;
+    // WM_DELETE_WINDOW when the window takes it, else _NET_CLOSE_WINDOW; waits
+    // at most closeWaitMs for the window's unmap or destroy.
+    bool RequestClose(WindowId window) override;
+    void SetForegroundWindow(WindowId window) override;
+    void KeyEvent(int virtualKey, bool keyUp) override;
+    void SetTopmost(QWidget* window, bool topmost) override;
+    void SetTopmostAt(QWidget* window, int x, int y) override;
+    qint64 GetTickCount() override;
+    void wait_ms(int ms) override;
+    WorkArea GetWorkArea() override;
+
+    static constexpr int closeWaitMs = 200;
+    // Blocking round trips made so far (benchmarks and tests look at it).
+    quint64 roundTrips() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace brevik

@@ -1,0 +1,30 @@
+#pragma once
+// A running testwin client window and the log of what reached it.
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace brevik::test {
+
+class TestWindow {
+public:
+    // Starts testwin with args and waits until its window is mapped.
+    explicit TestWindow(const QStringList& args);
+    ~TestWindow();
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+
+    QStringList log() const;
+    // Log lines that start with word ("delete", "key ff1b", ...).
+    int count(const QString& word) const;
+    bool ready() const { return count(QStringLiteral("ready")) > 0; }
+    bool running() const { return proc_.state() != QProcess::NotRunning; }
+    bool waitForExit(int ms = 2000);
+
+private:
+    QTemporaryDir dir_;
+    QString logPath_;
+    QProcess proc_;
+};
+
+} // namespace brevik::test
