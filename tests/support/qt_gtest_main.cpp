@@ -8,11 +8,15 @@
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <gtest/gtest.h>
 
+#include "platform/qt/Fonts.h"
+
 #include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Screens render with the program's font aliases (fonts.conf in the build folder).
+    brevik::InstallFontSubstitutes(QStringLiteral(BREVIK_TEST_BINARY_DIR "/fonts.conf"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,0 +1,323 @@
+#include "platform/webengine/WebEnginePane.h"
+
+#include "platform/DialogHost.h"
+#include "platform/Errors.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QPrinter>
+#include <QTimer>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <memory>
+
+namespace brevik {
+
+namespace {
+
+// setHtml() goes through a percent-encoded data: URL, which the engine caps at
+// 2 MB; larger documents are written by script into an empty page.
+constexpr qsizetype kDataUrlLimit = 2 * 1024 * 1024 - 4096;
+
+QString canonicalFolder(const QString& folder) {
+    QString path = QFileInfo(folder).canonicalFilePath();
+    if (path.isEmpty())
+        path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    return path.endsWith(u'/') ? path : path + u'/';
+}
+
+bool isBlank(const QUrl& url) {
+    return url.scheme() == u"about" && url.path() == u"blank";
+}
+
+// What one wait in a local event loop ended with. Shared with the callbacks,
+// which may still arrive after the wait has given up.
+struct WaitState {
+    QEventLoop loop;
+    bool started = false;
+    bool done = false;
+    bool crashed = false;
+    bool ok = false;
+    QVariant result;
+    void finish() {
+        done = true;
+        loop.quit();
+    }
+};
+
+// Runs state's loop until finish() or the time is up; returns whether finished.
+bool waitFor(WaitState& state, int timeoutMs) {
+    if (state.done)
+        return true;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &state.loop, &QEventLoop::quit);
+    timer.start(timeoutMs);
+    state.loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return state.done;
+}
+
+} // namespace
+
+ExamPage::ExamPage(const QString& dataFolder, QObject* parent)
+    : QWebEnginePage(parent), dataFolder_(canonicalFolder(dataFolder)) {}
+
+bool ExamPage::isAllowed(const QUrl& url) const {
+    if (isBlank(url))
+        return true;
+    if (!url.isLocalFile())
+        return false;
+    const QFileInfo file(url.toLocalFile());
+    const QString path = file.canonicalFilePath(); // resolves "..", "//" and links
+    return file.isFile() && path.startsWith(dataFolder_);
+}
+
+bool ExamPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
+    // A written document arrives as a data: URL; only the pane itself sends one.
+    if (isMainFrame && allowWrite_ && url.scheme() == u"data") {
+        allowWrite_ = false;
+        return true;
+    }
+    // The program reads the forms by element name; a submit would only replace them.
+    if (type == NavigationTypeFormSubmitted)
+        return false;
+    return isAllowed(url);
+}
+
+QWebEnginePage* ExamPage::createWindow(WebWindowType) {
+    return nullptr;
+}
+
+QStringList ExamPage::chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) {
+    return {};
+}
+
+WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogHost* dialogs)
+    : view_(new QWebEngineView(parent)), page_(new ExamPage(dataFolder, view_)), dialogs_(dialogs),
+      dataFolder_(dataFolder) {
+    view_->setPage(page_);
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+
+    QWebEngineSettings* s = page_->settings();
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    for (auto action :
+         {QWebEnginePage::InspectElement, QWebEnginePage::ViewSource, QWebEnginePage::SavePage,
+          QWebEnginePage::DownloadLinkToDisk, QWebEnginePage::DownloadImageToDisk,
+          QWebEnginePage::DownloadMediaToDisk, QWebEnginePage::OpenLinkInNewWindow,
+          QWebEnginePage::OpenLinkInNewTab, QWebEnginePage::OpenLinkInNewBackgroundTab})
+        page_->action(action)->setEnabled(false);
+
+    QObject::connect(page_->profile(), &QWebEngineProfile::downloadRequested, page_,
+                     [page = page_](QWebEngineDownloadRequest* download) {
+                         if (download->page() == page)
+                             download->cancel();
+                     });
+    QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, page_,
+                     [this] { crashed_ = true; });
+
+    // Start with an empty document, so that the first lookup has one to search.
+    step([this] { Navigate2(QStringLiteral("about:blank")); });
+}
+
+WebEnginePane::~WebEnginePane() {
+    delete view_;
+}
+
+QWidget* WebEnginePane::widget() {
+    return view_;
+}
+
+QWebEnginePage* WebEnginePane::page() const {
+    return page_;
+}
+
+void WebEnginePane::load(const std::function<void()>& start, const QString& what) {
+    // Every connection ends with the loop, so the state can live on the stack.
+    WaitState state;
+    QObject::connect(page_, &QWebEnginePage::loadStarted, &state.loop,
+                     [&state] { state.started = true; });
+    // A load still running from before may report first: wait for ours.
+    QObject::connect(page_, &QWebEnginePage::loadFinished, &state.loop, [&state](bool ok) {
+        if (!state.started)
+            return;
+        state.ok = ok;
+        state.finish();
+    });
+    QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, &state.loop, [&state] {
+        state.crashed = true;
+        state.finish();
+    });
+    crashed_ = false;
+    start();
+    if (!waitFor(state, timeoutMs_))
+        throw PaneError(QStringLiteral("%1: the page did not finish loading within %2 ms")
+                            .arg(what)
+                            .arg(timeoutMs_));
+    if (state.crashed)
+        throw PaneError(QStringLiteral("%1: the page's renderer process ended").arg(what));
+    if (!state.ok)
+        throw PaneError(QStringLiteral("%1: the page could not be loaded").arg(what));
+}
+
+void WebEnginePane::Navigate2(const QString& url) {
+    QUrl target;
+    if (url.compare(u"about:blank", Qt::CaseInsensitive) == 0)
+        target = QUrl(QStringLiteral("about:blank"));
+    else if (url.startsWith(u"file:", Qt::CaseInsensitive))
+        target = QUrl(url);
+    else
+        target = QUrl::fromLocalFile(url);
+    if (!page_->isAllowed(target))
+        throw PaneError(
+            QStringLiteral("Navigate2 refused: %1 is neither about:blank nor a file below %2")
+                .arg(url, dataFolder_));
+    written_.clear();
+    load([&] { page_->load(target); }, QStringLiteral("Navigate2 %1").arg(url));
+}
+
+void WebEnginePane::Refresh() {
+    const QUrl current = page_->url();
+    if (current.isLocalFile() && QFileInfo(current.toLocalFile()).isFile() &&
+        page_->isAllowed(current)) {
+        load([&] { page_->triggerAction(QWebEnginePage::Reload); }, QStringLiteral("Refresh"));
+        return;
+    }
+    // A written document has no source to reload from: it becomes empty again.
+    Navigate2(QStringLiteral("about:blank"));
+}
+
+void WebEnginePane::Write(const QString& html) {
+    written_ += html;
+    const QUrl base = QUrl::fromLocalFile(canonicalFolder(dataFolder_));
+    const bool inlineHtml = written_.toUtf8().toPercentEncoding().size() < kDataUrlLimit;
+    const QString& first = inlineHtml ? written_ : QString();
+    load(
+        [&] {
+            page_->allowNextWrite();
+            page_->setHtml(first, base);
+        },
+        QStringLiteral("Write"));
+    if (inlineHtml)
+        return;
+    const QString text = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("h"), written_}}).toJson(QJsonDocument::Compact));
+    evaluate(QStringLiteral("(function(a){document.open();document.write(a.h);document.close();"
+                            "return true;})(%1)")
+                 .arg(text));
+}
+
+QVariant WebEnginePane::evaluate(const QString& script) {
+    if (crashed_)
+        throw PaneError(QStringLiteral("the page's renderer process has ended"));
+    auto state = std::make_shared<WaitState>();
+    // The script's answer may come after we gave up: it shares the state.
+    QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, &state->loop,
+                     [s = state.get()] {
+                         s->crashed = true;
+                         s->finish();
+                     });
+    page_->runJavaScript(script, QWebEngineScript::ApplicationWorld, [state](const QVariant& v) {
+        state->result = v;
+        state->ok = true;
+        state->finish();
+    });
+    if (!waitFor(*state, timeoutMs_))
+        throw PaneError(
+            QStringLiteral("the page did not answer a script within %1 ms").arg(timeoutMs_));
+    if (state->crashed)
+        throw PaneError(QStringLiteral("the page's renderer process ended"));
+    return state->result;
+}
+
+// One operation on the element named name (id as fallback), the index-th of
+// those sharing the name. Arguments travel as JSON, so any value is safe.
+QVariant WebEnginePane::element(const QString& op, const QString& name, int index,
+                                const QString& value) {
+    static const QString script = QStringLiteral(R"JS((function(a){
+var list = Array.from(document.getElementsByName(a.name));
+if (list.length === 0)
+  list = Array.from(document.querySelectorAll('[id]')).filter(function(e){return e.id === a.name;});
+var i = a.index < 0 ? 0 : a.index;
+if (i >= list.length) return {error: 'missing'};
+var e = list[i];
+if (a.op === 'focus') { e.focus(); return {value: ''}; }
+if (!('value' in e)) return {error: 'novalue'};
+if (a.op === 'set') e.value = a.value;
+return {value: String(e.value)};
+})(%1))JS");
+    const QJsonObject args{{QStringLiteral("op"), op},
+                           {QStringLiteral("name"), name},
+                           {QStringLiteral("index"), index},
+                           {QStringLiteral("value"), value}};
+    const QVariantMap r =
+        evaluate(script.arg(QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact))))
+            .toMap();
+    const QString where = index < 0 ? name : QStringLiteral("%1(%2)").arg(name).arg(index);
+    const QString error = r.value(QStringLiteral("error")).toString();
+    if (error == u"missing")
+        throw PaneError(QStringLiteral("the document has no element %1").arg(where));
+    if (error == u"novalue")
+        throw PaneError(QStringLiteral("element %1 has no value").arg(where));
+    if (!r.contains(QStringLiteral("value")))
+        throw PaneError(QStringLiteral("element %1: the page gave no answer").arg(where));
+    return r.value(QStringLiteral("value"));
+}
+
+QString WebEnginePane::Value(const QString& name, int index) {
+    return element(QStringLiteral("get"), name, index).toString();
+}
+
+void WebEnginePane::SetValue(const QString& name, const QString& value, int index) {
+    element(QStringLiteral("set"), name, index, value);
+}
+
+void WebEnginePane::Focus(const QString& name, int index) {
+    view_->setFocus(Qt::OtherFocusReason);
+    element(QStringLiteral("focus"), name, index);
+}
+
+void WebEnginePane::Print() {
+    if (crashed_)
+        throw PaneError(QStringLiteral("Print: the page's renderer process has ended"));
+    // The engine paints into the printer after print() returns; a print that
+    // outlives our wait keeps its printer until the engine is done with it.
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    if (!dialogs_ || !dialogs_->printDialog(*printer))
+        return;
+    auto state = std::make_shared<WaitState>();
+    auto keep = std::make_shared<QMetaObject::Connection>();
+    *keep = QObject::connect(view_, &QWebEngineView::printFinished, view_,
+                             [state, printer, keep](bool ok) mutable {
+                                 QObject::disconnect(*keep);
+                                 state->ok = ok;
+                                 state->finish();
+                                 printer.reset();
+                             });
+    view_->print(printer.get());
+    if (!waitFor(*state, std::max(timeoutMs_, 60000)))
+        throw PaneError(QStringLiteral("Print: the document was not printed within the wait"));
+    if (!state->ok)
+        throw PaneError(QStringLiteral("Print: the engine could not print the document"));
+}
+
+PaneFactory webEnginePaneFactory(const QString& dataFolder, DialogHost* dialogs) {
+    return [dataFolder, dialogs](QWidget* parent) -> std::unique_ptr<BrowserPane> {
+        return std::make_unique<WebEnginePane>(parent, dataFolder, dialogs);
+    };
+}
+
+} // namespace brevik

@@ -1,0 +1,78 @@
+#pragma once
+// The real browser pane: a QWebEngineView whose page keeps the examinee on the
+// exam's content. Every call waits in a local event loop, for a bounded time,
+// until the engine has answered.
+#include "platform/BrowserPane.h"
+#include "platform/Services.h"
+
+#include <QString>
+#include <QVariant>
+#include <QWebEnginePage>
+
+class QWebEngineView;
+
+namespace brevik {
+
+class DialogHost;
+
+// Owns the pane's rules: navigation only to about:blank and to files below the
+// data folder, no new windows, no file choosers, no downloads.
+class ExamPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    ExamPage(const QString& dataFolder, QObject* parent);
+
+    // Lets the next written document (a data: URL) in.
+    void allowNextWrite() { allowWrite_ = true; }
+    // Whether url is about:blank or an existing file below the data folder.
+    bool isAllowed(const QUrl& url) const;
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                            const QStringList& acceptedMimeTypes) override;
+
+private:
+    QString dataFolder_; // canonical, ends in "/"
+    bool allowWrite_ = false;
+};
+
+class WebEnginePane : public BrowserPane {
+public:
+    // dataFolder is strDataPath (ends in "/"); dialogs shows the print dialog.
+    WebEnginePane(QWidget* parent, const QString& dataFolder, DialogHost* dialogs);
+    ~WebEnginePane() override;
+
+    QWidget* widget() override;
+    void Navigate2(const QString& url) override;
+    void Refresh() override;
+    void Write(const QString& html) override;
+    QString Value(const QString& name, int index = -1) override;
+    void SetValue(const QString& name, const QString& value, int index = -1) override;
+    void Focus(const QString& name, int index = -1) override;
+    void Print() override;
+
+    // Longest wait for one answer of the engine (default 15 s).
+    void setTimeoutMs(int ms) { timeoutMs_ = ms; }
+    QWebEnginePage* page() const;
+    // Runs script in the page and returns its result (for tests and diagnostics).
+    QVariant evaluate(const QString& script);
+
+private:
+    void load(const std::function<void()>& start, const QString& what);
+    QVariant element(const QString& op, const QString& name, int index, const QString& value = {});
+
+    QWebEngineView* view_;
+    ExamPage* page_;
+    DialogHost* dialogs_;
+    QString dataFolder_;
+    QString written_; // the written document so far; empty after a navigation
+    bool crashed_ = false;
+    int timeoutMs_ = 15000;
+};
+
+// A factory for Services::makePane.
+PaneFactory webEnginePaneFactory(const QString& dataFolder, DialogHost* dialogs);
+
+} // namespace brevik

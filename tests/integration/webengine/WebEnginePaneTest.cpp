@@ -1,0 +1,288 @@
+// The browser pane against the real engine, offscreen: written forms, element
+// access, resources from the data folder, the navigation rules and printing.
+#include "platform/webengine/WebEnginePane.h"
+#include "platform/Errors.h"
+#include "platform/fake/ScriptedDialogHost.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+using namespace brevik;
+
+namespace {
+
+const QString kForm = QStringLiteral(R"(<html><body>
+<p id="greeting">受験者の方へ：氏名を入力してください</p>
+<form>
+<input type="text" name="FamilyName" value="山田">
+<input type="text" name="q" value="first"><input type="text" name="q" value="second">
+<select name="Seibetu"><option value="">--</option><option value="1">男性</option>
+<option value="2" selected>女性</option></select>
+<textarea name="Note">line</textarea>
+<input type="text" id="OnlyId" value="by id">
+<div id="NoValue">plain</div>
+</form></body></html>)");
+
+class PaneTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        data = root.path() + QStringLiteral("/data/");
+        ASSERT_TRUE(QDir().mkpath(data + QStringLiteral("images")));
+        ASSERT_TRUE(QFile::copy(test::sourceDir() + QStringLiteral("/sample-exam/images/pass.gif"),
+                                data + QStringLiteral("images/pass.gif")));
+        window.resize(800, 600);
+        pane = std::make_unique<WebEnginePane>(&window, data, &dialogs);
+        pane->widget()->resize(800, 600);
+        window.show();
+    }
+
+    QVariant js(const QString& script) { return pane->evaluate(script); }
+    QString url() { return pane->page()->url().toString(); }
+
+    QTemporaryDir root;
+    QString data;
+    QWidget window;
+    ScriptedDialogHost dialogs;
+    std::unique_ptr<WebEnginePane> pane;
+};
+
+TEST_F(PaneTest, WrittenFormIsReadableAndWritableByName) {
+    pane->Navigate2(QStringLiteral("about:blank"));
+    pane->Write(kForm);
+
+    EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+    EXPECT_EQ(pane->Value(QStringLiteral("q")), QStringLiteral("first"));
+    EXPECT_EQ(pane->Value(QStringLiteral("q"), 0), QStringLiteral("first"));
+    EXPECT_EQ(pane->Value(QStringLiteral("q"), 1), QStringLiteral("second"));
+    EXPECT_EQ(pane->Value(QStringLiteral("Seibetu")), QStringLiteral("2"));
+    EXPECT_EQ(pane->Value(QStringLiteral("Note")), QStringLiteral("line"));
+    EXPECT_EQ(pane->Value(QStringLiteral("OnlyId")), QStringLiteral("by id"));
+    EXPECT_EQ(js(QStringLiteral("document.getElementById('greeting').textContent")).toString(),
+              QStringLiteral("受験者の方へ：氏名を入力してください"));
+
+    // Values travel unharmed whatever they contain.
+    const QString awkward[] = {QStringLiteral("鈴木　花子"),
+                               QStringLiteral("it's \"quoted\" \\ back\\slash"),
+                               QStringLiteral("</script><script>alert(1)</script>"),
+                               QStringLiteral("${x} `tick`"),
+                               QStringLiteral("ｱｲｳ～①\u2028"),
+                               QString()};
+    for (const QString& v : awkward) {
+        pane->SetValue(QStringLiteral("FamilyName"), v);
+        EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), v);
+    }
+    pane->SetValue(QStringLiteral("Note"), QStringLiteral("二行目\nです"));
+    EXPECT_EQ(pane->Value(QStringLiteral("Note")), QStringLiteral("二行目\nです"));
+
+    pane->SetValue(QStringLiteral("q"), QStringLiteral("changed"), 1);
+    EXPECT_EQ(pane->Value(QStringLiteral("q"), 0), QStringLiteral("first"));
+    EXPECT_EQ(pane->Value(QStringLiteral("q"), 1), QStringLiteral("changed"));
+
+    // A select takes a value by choosing the option that carries it.
+    pane->SetValue(QStringLiteral("Seibetu"), QStringLiteral("1"));
+    EXPECT_EQ(js(QStringLiteral("document.getElementsByName('Seibetu')[0].selectedIndex")).toInt(),
+              1);
+    EXPECT_EQ(pane->Value(QStringLiteral("Seibetu")), QStringLiteral("1"));
+}
+
+TEST_F(PaneTest, MissingElementsThrow) {
+    pane->Write(kForm);
+    struct Case {
+        const char* what;
+        QString name;
+        int index;
+    } cases[] = {
+        {"unknown name", QStringLiteral("ExamID"), -1},
+        {"index past the last", QStringLiteral("q"), 2},
+        {"case differs", QStringLiteral("familyname"), -1},
+        {"element without a value", QStringLiteral("NoValue"), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_THROW(pane->Value(c.name, c.index), PaneError);
+        EXPECT_THROW(pane->SetValue(c.name, QStringLiteral("x"), c.index), PaneError);
+    }
+    EXPECT_THROW(pane->Focus(QStringLiteral("ExamID")), PaneError);
+    // Skip-on-error callers go on with their next step.
+    EXPECT_FALSE(step([&] { pane->SetValue(QStringLiteral("ExamID"), QString()); }));
+    EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+}
+
+TEST_F(PaneTest, FocusMovesIntoTheElement) {
+    pane->Write(kForm);
+    pane->Focus(QStringLiteral("q"), 1);
+    EXPECT_TRUE(js(QStringLiteral("document.activeElement === document.getElementsByName('q')[1]"))
+                    .toBool());
+    pane->Focus(QStringLiteral("Note"));
+    EXPECT_EQ(js(QStringLiteral("document.activeElement.name")).toString(), QStringLiteral("Note"));
+}
+
+TEST_F(PaneTest, WritesAddToTheBlankDocumentAndRefreshEmptiesIt) {
+    pane->Navigate2(QStringLiteral("about:blank"));
+    pane->Refresh();
+    pane->Write(QStringLiteral("<p>一</p>"));
+    pane->Write(QStringLiteral("<input name=\"ExamID\" value=\"A1\">"));
+    EXPECT_EQ(js(QStringLiteral("document.body.innerText.trim()")).toString(),
+              QStringLiteral("一"));
+    EXPECT_EQ(pane->Value(QStringLiteral("ExamID")), QStringLiteral("A1"));
+
+    pane->Refresh();
+    EXPECT_EQ(js(QStringLiteral("document.body ? document.body.innerHTML : ''")).toString(),
+              QString());
+    EXPECT_THROW(pane->Value(QStringLiteral("ExamID")), PaneError);
+}
+
+TEST_F(PaneTest, ScriptsInDocumentsRun) {
+    pane->Write(QStringLiteral("<input name=\"a\"><script>document.getElementsByName('a')[0].value"
+                               " = 'set by ' + 'script';</script>"));
+    EXPECT_EQ(pane->Value(QStringLiteral("a")), QStringLiteral("set by script"));
+}
+
+TEST_F(PaneTest, DocumentsLargerThanTheInlineLimitAreWritten) {
+    QString big = QStringLiteral("<input name=\"top\" value=\"上\"><div>");
+    const QString row = QStringLiteral("<p>仕訳の問題文です。勘定科目を選んでください。</p>\n");
+    for (qsizetype bytes = 0; bytes < 3 * 1024 * 1024; bytes += row.toUtf8().size())
+        big += row;
+    big += QStringLiteral("</div><img name=\"pic\" src=\"images/pass.gif\">"
+                          "<input name=\"bottom\" value=\"下\">");
+    pane->Write(big);
+    EXPECT_EQ(pane->Value(QStringLiteral("top")), QStringLiteral("上"));
+    EXPECT_EQ(pane->Value(QStringLiteral("bottom")), QStringLiteral("下"));
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return js(QStringLiteral("document.images[0].naturalWidth")).toInt() > 0; }));
+}
+
+TEST_F(PaneTest, ImagesFromTheDataFolderLoad) {
+    // Relative, and absolute as the result page builds it (folder + "/images/...").
+    pane->Write(
+        QStringLiteral("<img src=\"images/pass.gif\"><img src=\"%1/images/pass.gif\">").arg(data));
+    EXPECT_EQ(js(QStringLiteral("document.images[0].naturalWidth")).toInt(), 160);
+    EXPECT_EQ(js(QStringLiteral("document.images[1].naturalWidth")).toInt(), 160);
+}
+
+TEST_F(PaneTest, QuestionFilesLoadButNothingOutsideTheDataFolder) {
+    test::writeFile(data + QStringLiteral("index.html"),
+                    QStringLiteral("\uFEFF<html><head><meta charset=\"utf-8\"></head><body>"
+                                   "<input name=\"ans\" value=\"第1問\">"
+                                   "<a id=\"out\" href=\"../outside.html\">x</a></body></html>")
+                        .toUtf8());
+    test::writeFile(root.path() + QStringLiteral("/outside.html"), "<input name=ans value=out>");
+    pane->Navigate2(data + QStringLiteral("index.html"));
+    EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("第1問"));
+    const QString question = url();
+
+    // Refused by Navigate2 itself.
+    const QString refused[] = {
+        root.path() + QStringLiteral("/outside.html"), data + QStringLiteral("../outside.html"),
+        data + QStringLiteral("missing.html"),         data,
+        QStringLiteral("http://127.0.0.1:9/"),         QStringLiteral("file:///etc/passwd")};
+    for (const QString& target : refused) {
+        SCOPED_TRACE(target.toStdString());
+        EXPECT_THROW(pane->Navigate2(target), PaneError);
+        EXPECT_EQ(url(), question);
+    }
+
+    // Refused when the page itself tries: a link, a script, a pop-up, a frame, a submit.
+    js(QStringLiteral("document.getElementById('out').click()"));
+    js(QStringLiteral("location.href = 'https://127.0.0.1:9/'"));
+    js(QStringLiteral("window.__popup = window.open('file:///etc/passwd')"));
+    js(QStringLiteral("var f = document.createElement('iframe'); f.src = 'file:///etc/hostname';"
+                      "document.body.appendChild(f)"));
+    test::waitUntil([] { return false; }, 500);
+    EXPECT_EQ(url(), question);
+    EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("第1問"));
+    EXPECT_FALSE(js(QStringLiteral("!!window.__popup")).toBool());
+    EXPECT_EQ(js(QStringLiteral("(function(){try{return document.querySelector('iframe')"
+                                ".contentDocument.body.innerText}catch(e){return 'blocked'}})()"))
+                  .toString()
+                  .contains(QStringLiteral("localhost")),
+              false);
+}
+
+TEST_F(PaneTest, SubmittingTheWrittenFormKeepsIt) {
+    pane->Write(QStringLiteral("<form><input name=\"ExamID\" value=\"A1\"></form>"));
+    js(QStringLiteral("document.forms[0].submit()"));
+    test::waitUntil([] { return false; }, 500);
+    EXPECT_EQ(pane->Value(QStringLiteral("ExamID")), QStringLiteral("A1"));
+}
+
+TEST_F(PaneTest, PrintGoesThroughTheDialog) {
+    pane->Write(QStringLiteral("<h1>試験結果</h1><p>合計 70 点 Result page</p>"));
+    const QString pdf = root.path() + QStringLiteral("/result.pdf");
+    dialogs.printPdfPath = pdf;
+
+    dialogs.answer({Answer::CancelPrint});
+    pane->Print();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownDialog::PrintDialog);
+    EXPECT_FALSE(QFileInfo::exists(pdf));
+
+    dialogs.answer({Answer::Print});
+    pane->Print();
+    ASSERT_TRUE(QFileInfo::exists(pdf));
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+    EXPECT_TRUE(printed.contains(QStringLiteral("試験結果"))) << printed.toStdString();
+    EXPECT_TRUE(printed.contains(QStringLiteral("Result page"))) << printed.toStdString();
+}
+
+TEST_F(PaneTest, ScreenFontNamesUseTheIpaFonts) {
+    // In widgets.
+    EXPECT_EQ(QFontInfo(QFont(QStringLiteral("ＭＳ Ｐゴシック"))).family(),
+              QStringLiteral("IPAPGothic"));
+    EXPECT_EQ(QFontInfo(QFont(QStringLiteral("ＭＳ ゴシック"))).family(),
+              QStringLiteral("IPAGothic"));
+
+    // In the panes: the aliased names measure like the fonts they stand for.
+    pane->Write(QStringLiteral("<canvas id=\"c\"></canvas>"));
+    auto width = [&](const QString& family) {
+        return js(QStringLiteral(
+                      "(function(){var c=document.getElementById('c').getContext('2d');"
+                      "c.font='20px \"%1\"';return c.measureText('Wil1 受験ｱｲ').width})()")
+                      .arg(family))
+            .toDouble();
+    };
+    const double pGothic = width(QStringLiteral("IPAPGothic"));
+    const double gothic = width(QStringLiteral("IPAGothic"));
+    ASSERT_NE(pGothic, gothic);
+    EXPECT_EQ(width(QStringLiteral("ＭＳ Ｐゴシック")), pGothic);
+    EXPECT_EQ(width(QStringLiteral("ＭＳ ゴシック")), gothic);
+}
+
+TEST_F(PaneTest, ARendererThatDiesOrHangsFailsTheCallInsteadOfBlocking) {
+    pane->Write(kForm);
+    const qint64 pid = pane->page()->renderProcessPid();
+    ASSERT_GT(pid, 0);
+    bool died = false;
+    QObject::connect(pane->page(), &QWebEnginePage::renderProcessTerminated,
+                     [&died] { died = true; });
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    ASSERT_TRUE(test::waitUntil([&] { return died; }));
+    EXPECT_THROW(pane->Value(QStringLiteral("FamilyName")), PaneError);
+    // The next document brings a new renderer.
+    pane->Write(kForm);
+    EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+
+    pane->setTimeoutMs(1000);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_THROW(pane->evaluate(QStringLiteral("while (true) {}")), PaneError);
+    EXPECT_LT(t.elapsed(), 5000);
+}
+
+} // namespace
