@@ -1,5 +1,6 @@
 // brevik-screenshots OUTDIR: renders each window of the program with sample
 // texts to OUTDIR/<window>.png, for the README and for review at 96 dpi.
+#include "platform/qt/Fonts.h"
 #include "ui/dialogs/frmEntryMiss.h"
 #include "ui/dialogs/frmShipai.h"
 #include "ui/dialogs/frmUserInfo.h"
@@ -7,7 +8,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFont>
 #include <QLabel>
 #include <QScreen>
 #include <QWidget>
@@ -59,6 +59,7 @@ std::vector<Screen> screens() {
 } // namespace
 
 int main(int argc, char** argv) {
+    InstallFontSubstitutes();
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: brevik-screenshots OUTDIR\n");
@@ -69,10 +70,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brevik-screenshots: cannot create %s\n", argv[1]);
         return 1;
     }
-    // The screens name Windows fonts; render them with the IPA fonts of the same metrics.
-    QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-    QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
-
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen->logicalDotsPerInchX() != 96 || screen->logicalDotsPerInchY() != 96)
         std::fprintf(stderr, "brevik-screenshots: warning: the screen runs at %.0f dpi, not 96\n",

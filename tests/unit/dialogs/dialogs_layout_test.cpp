@@ -4,6 +4,7 @@
 #include "ui/dialogs/frmShipai.h"
 #include "ui/dialogs/frmUserInfo.h"
 
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -206,6 +207,8 @@ TEST_P(DialogLayoutTest, ControlsMatchLayout) {
         EXPECT_DOUBLE_EQ(w->font().pointSizeF(), l.points);
         EXPECT_EQ(w->font().weight(), QFont::Normal);
         EXPECT_FALSE(w->font().italic());
+        EXPECT_EQ(QFontInfo(w->font()).family(), QStringLiteral("IPAPGothic"))
+            << "the screens' font resolves to the font of the same metrics";
         if (auto* label = qobject_cast<QLabel*>(w)) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText) << "caller texts are never markup";
         }
