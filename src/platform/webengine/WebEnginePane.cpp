@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 #include <QPrinter>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
@@ -134,7 +133,12 @@ WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogH
 }
 
 WebEnginePane::~WebEnginePane() {
-    delete view_;
+    delete view_.get();
+}
+
+void WebEnginePane::requireView() const {
+    if (!view_)
+        throw PaneError(QStringLiteral("the pane's window has already been closed"));
 }
 
 QWidget* WebEnginePane::widget() {
@@ -146,6 +150,7 @@ QWebEnginePage* WebEnginePane::page() const {
 }
 
 void WebEnginePane::load(const std::function<void()>& start, const QString& what) {
+    requireView();
     // Every connection ends with the loop, so the state can live on the stack.
     WaitState state;
     QObject::connect(page_, &QWebEnginePage::loadStarted, &state.loop,
@@ -190,6 +195,7 @@ void WebEnginePane::Navigate2(const QString& url) {
 }
 
 void WebEnginePane::Refresh() {
+    requireView();
     const QUrl current = page_->url();
     if (current.isLocalFile() && QFileInfo(current.toLocalFile()).isFile() &&
         page_->isAllowed(current)) {
@@ -201,6 +207,7 @@ void WebEnginePane::Refresh() {
 }
 
 void WebEnginePane::Write(const QString& html) {
+    requireView();
     written_ += html;
     const QUrl base = QUrl::fromLocalFile(canonicalFolder(dataFolder_));
     const bool inlineHtml = written_.toUtf8().toPercentEncoding().size() < kDataUrlLimit;
@@ -221,6 +228,7 @@ void WebEnginePane::Write(const QString& html) {
 }
 
 QVariant WebEnginePane::evaluate(const QString& script) {
+    requireView();
     if (crashed_)
         throw PaneError(QStringLiteral("the page's renderer process has ended"));
     auto state = std::make_shared<WaitState>();
@@ -291,6 +299,7 @@ void WebEnginePane::Focus(const QString& name, int index) {
 }
 
 void WebEnginePane::Print() {
+    requireView();
     if (crashed_)
         throw PaneError(QStringLiteral("Print: the page's renderer process has ended"));
     // The engine paints into the printer after print() returns; a print that
@@ -307,7 +316,22 @@ void WebEnginePane::Print() {
                                  state->finish();
                                  printer.reset();
                              });
-    view_->print(printer.get());
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        // The view's print() sends page images; to a file the engine's own PDF
+        // keeps the text.
+        QObject::disconnect(*keep);
+        const QString file = printer->outputFileName();
+        QObject::connect(page_, &QWebEnginePage::pdfPrintingFinished, &state->loop,
+                         [s = state.get(), file](const QString& path, bool ok) {
+                             if (path != file)
+                                 return;
+                             s->ok = ok;
+                             s->finish();
+                         });
+        page_->printToPdf(file, printer->pageLayout(), printer->pageRanges());
+    } else {
+        view_->print(printer.get());
+    }
     if (!waitFor(*state, std::max(timeoutMs_, 60000)))
         throw PaneError(QStringLiteral("Print: the document was not printed within the wait"));
     if (!state->ok)

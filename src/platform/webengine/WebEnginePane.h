@@ -5,6 +5,7 @@
 #include "platform/BrowserPane.h"
 #include "platform/Services.h"
 
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWebEnginePage>
@@ -60,10 +61,11 @@ public:
     QVariant evaluate(const QString& script);
 
 private:
+    void requireView() const;
     void load(const std::function<void()>& start, const QString& what);
     QVariant element(const QString& op, const QString& name, int index, const QString& value = {});
 
-    QWebEngineView* view_;
+    QPointer<QWebEngineView> view_; // the parent window may have deleted it
     ExamPage* page_;
     DialogHost* dialogs_;
     QString dataFolder_;

@@ -2,6 +2,7 @@
 // access, resources from the data folder, the navigation rules and printing.
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/Errors.h"
+#include "platform/Services.h"
 #include "platform/fake/ScriptedDialogHost.h"
 #include "support/TestSupport.h"
 
@@ -262,6 +263,21 @@ TEST_F(PaneTest, ScreenFontNamesUseTheIpaFonts) {
     ASSERT_NE(pGothic, gothic);
     EXPECT_EQ(width(QStringLiteral("ＭＳ Ｐゴシック")), pGothic);
     EXPECT_EQ(width(QStringLiteral("ＭＳ ゴシック")), gothic);
+}
+
+TEST_F(PaneTest, FactoryPanesFailCleanlyOnceTheirWindowIsGone) {
+    Services svc;
+    svc.makePane = webEnginePaneFactory(data, &dialogs);
+    auto* owner = new QWidget;
+    std::unique_ptr<BrowserPane> made = svc.makePane(owner);
+    EXPECT_EQ(made->widget()->parentWidget(), owner);
+    made->Write(QStringLiteral("<input name=\"x\" value=\"1\">"));
+    EXPECT_EQ(made->Value(QStringLiteral("x")), QStringLiteral("1"));
+
+    delete owner;
+    EXPECT_THROW(made->Value(QStringLiteral("x")), PaneError);
+    EXPECT_THROW(made->Write(QStringLiteral("<p>")), PaneError);
+    made.reset();
 }
 
 TEST_F(PaneTest, ARendererThatDiesOrHangsFailsTheCallInsteadOfBlocking) {
