@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <algorithm>
 #include <set>
 
@@ -144,13 +145,14 @@ JetDatabase::Table JetDatabase::readTable(const QString& name) {
         out.columns << QString::fromUtf8(col->name);
         mdb_bind_column(t, int(i + 1), bufs[i].data(), &lens[i]);
     }
-    if (!mdb_rewind_table(t) && t->num_rows > 0)
-        fail(QStringLiteral("table %1 cannot be read").arg(name));
+    mdb_rewind_table(t);
     while (mdb_fetch_row(t)) {
         QStringList row;
         for (unsigned i = 0; i < t->num_cols; ++i) {
             const int len = std::clamp(lens[i], 0, int(bind));
-            row << QString::fromUtf8(bufs[i].data(), len);
+            // A leading U+FEFF is part of the value, not a signature to drop.
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+            row << utf8.decode(QByteArrayView(bufs[i].data(), len));
         }
         out.rows.push_back(std::move(row));
     }
