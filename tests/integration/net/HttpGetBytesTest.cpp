@@ -1,0 +1,244 @@
+// HttpGetBytes against the reference server over real HTTPS on 127.0.0.1.
+#include "net/HttpGetBytes.h"
+#include "ExamServerProcess.h"
+#include "app/AppState.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+using namespace brevik;
+using namespace brevik::test;
+
+namespace {
+
+struct Fetch {
+    qint32 count;
+    QByteArray body;
+    HttpOutcome outcome;
+};
+
+Fetch fetch(const AppState& st, const QString& url, const QString& proxy = QString()) {
+    Fetch f;
+    f.count = HttpGetBytes(st, url, f.body, proxy, &f.outcome);
+    return f;
+}
+
+} // namespace
+
+TEST(HttpGetBytes, SendsAgentOneAuthorizationLineAndNoCacheHeaders) {
+    ExamServerProcess server;
+    AppState st;
+    pointAt(st, server);
+    const Fetch f = fetch(st, st.strRegisterUrl + QStringLiteral("?KFN=x"));
+    ASSERT_GT(f.count, 0);
+    EXPECT_FALSE(f.outcome.failed);
+    EXPECT_EQ(f.outcome.status, 200);
+
+    const auto reqs = server.requests();
+    ASSERT_EQ(reqs.size(), 1);
+    EXPECT_EQ(ExamServerProcess::header(reqs[0], QStringLiteral("Authorization")),
+              QStringList{QStringLiteral("Basic ") + st.strCredential});
+    EXPECT_EQ(ExamServerProcess::header(reqs[0], QStringLiteral("User-Agent")),
+              QStringList{QStringLiteral("tolvapc")});
+    EXPECT_EQ(ExamServerProcess::header(reqs[0], QStringLiteral("Cache-Control")),
+              QStringList{QStringLiteral("no-cache")});
+    EXPECT_EQ(ExamServerProcess::header(reqs[0], QStringLiteral("Pragma")),
+              QStringList{QStringLiteral("no-cache")});
+}
+
+TEST(HttpGetBytes, WrongCredentialIsAFailedRequest) {
+    ExamServerProcess server;
+    AppState st;
+    pointAt(st, server);
+    st.strCredential = QStringLiteral("bm9ib2R5Om5vdGhpbmc=");
+    const Fetch f = fetch(st, st.strRegisterUrl);
+    EXPECT_EQ(f.count, 0);
+    EXPECT_TRUE(f.body.isEmpty());
+    EXPECT_TRUE(f.outcome.failed);
+    EXPECT_EQ(f.outcome.status, 401);
+}
+
+TEST(HttpGetBytes, BodiesArriveWholeUpToTheLimit) {
+    struct Case {
+        qint64 size;
+        bool arrives;
+    };
+    for (const Case c : {Case{1, true}, Case{32767, true}, Case{100 * 1024, true},
+                         Case{kMaxReplyBytes, true}, Case{kMaxReplyBytes + 1, false}}) {
+        SCOPED_TRACE(c.size);
+        ExamServerProcess server(
+            {QStringLiteral("--register-reply"), QStringLiteral("bytes:%1").arg(c.size)});
+        AppState st;
+        pointAt(st, server);
+        st.stallTimeoutMs = 5000;
+        const Fetch f = fetch(st, st.strRegisterUrl);
+        if (c.arrives) {
+            ASSERT_EQ(f.count, c.size);
+            ASSERT_EQ(f.body.size(), c.size);
+            EXPECT_TRUE(QByteArray("1234,5678,").startsWith(f.body.left(10)));
+            if (c.size > 12) { // the server's fill pattern, checked at the far end
+                EXPECT_EQ(f.body.back(), char('a' + (c.size - 11) % 26));
+            }
+            EXPECT_FALSE(f.outcome.failed);
+        } else {
+            EXPECT_EQ(f.count, 0);
+            EXPECT_TRUE(f.body.isEmpty());
+            EXPECT_TRUE(f.outcome.failed);
+        }
+    }
+}
+
+// Every way a request can go wrong is a failed request with no bytes, told
+// apart from an empty reply.
+TEST(HttpGetBytes, FailuresAreFailedRequestsAndEmptyIsNot) {
+    struct Case {
+        const char* name;
+        QStringList serverOptions;
+        bool failed;
+    };
+    const Case cases[] = {
+        {"empty 200", {QStringLiteral("--register-reply"), QStringLiteral("empty")}, false},
+        {"500 error page",
+         {QStringLiteral("--register-reply"), QStringLiteral("error-page")},
+         true},
+        {"404", {QStringLiteral("--register-reply"), QStringLiteral("status:404")}, true},
+        {"closed connection", {QStringLiteral("--register-reply"), QStringLiteral("close")}, true},
+        {"stalling server",
+         {QStringLiteral("--register-reply"), QStringLiteral("slow:4000")},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExamServerProcess server(c.serverOptions);
+        AppState st;
+        pointAt(st, server);
+        QElapsedTimer t;
+        t.start();
+        const Fetch f = fetch(st, st.strRegisterUrl);
+        EXPECT_EQ(f.count, 0);
+        EXPECT_TRUE(f.body.isEmpty());
+        EXPECT_EQ(f.outcome.failed, c.failed) << qPrintable(f.outcome.error);
+        EXPECT_LT(t.elapsed(), 3500); // the stall gives up long before the server answers
+    }
+}
+
+TEST(HttpGetBytes, SlowButSteadyServerIsNotAStall) {
+    ExamServerProcess server({QStringLiteral("--register-reply"), QStringLiteral("slow:300")});
+    AppState st;
+    pointAt(st, server);
+    EXPECT_GT(fetch(st, st.strRegisterUrl).count, 0);
+}
+
+TEST(HttpGetBytes, CertificatesAndHostNamesAreVerified) {
+    ExamServerProcess server;
+    AppState st;
+    pointAt(st, server);
+
+    AppState otherCa = st; // a CA that did not sign the server's certificate
+    otherCa.strCaFile = testCerts(QStringLiteral("other")).caFile;
+    Fetch f = fetch(otherCa, st.strRegisterUrl);
+    EXPECT_TRUE(f.outcome.failed);
+    EXPECT_EQ(f.count, 0);
+
+    AppState systemOnly = st; // the system's CAs alone do not know the test CA
+    systemOnly.strCaFile.clear();
+    EXPECT_TRUE(fetch(systemOnly, st.strRegisterUrl).outcome.failed);
+
+    AppState missingCa = st;
+    missingCa.strCaFile = QStringLiteral("/nonexistent/ca.pem");
+    EXPECT_TRUE(fetch(missingCa, st.strRegisterUrl).outcome.failed);
+
+    // localhost is in the certificate; 127.0.0.2 is not.
+    AppState byName = st;
+    f = fetch(byName, QStringLiteral("https://localhost:%1/api/grade/register").arg(server.port()));
+    EXPECT_FALSE(f.outcome.failed) << qPrintable(f.outcome.error);
+
+    ExamServerProcess other({}, 0, QStringLiteral("127.0.0.2"));
+    f = fetch(st, other.baseUrl() + QStringLiteral("/api/grade/register"));
+    EXPECT_TRUE(f.outcome.failed);
+    EXPECT_TRUE(other.requests().isEmpty());
+}
+
+TEST(HttpGetBytes, NoUrlOrNoServerIsAFailedRequest) {
+    AppState st;
+    ExamServerProcess server;
+    pointAt(st, server);
+    EXPECT_TRUE(fetch(st, QString()).outcome.failed);
+    const Fetch f =
+        fetch(st, QStringLiteral("https://127.0.0.1:%1/api/grade/register").arg(deadPort()));
+    EXPECT_TRUE(f.outcome.failed);
+    EXPECT_EQ(f.count, 0);
+    EXPECT_TRUE(fetch(st, QStringLiteral("file:///etc/passwd")).outcome.failed);
+}
+
+TEST(HttpGetBytes, ProxyArgumentAndProxyEnvironmentAreUsed) {
+    ExamServerProcess server;
+    AppState st;
+    pointAt(st, server);
+    const QString deadProxy = QStringLiteral("http://127.0.0.1:%1").arg(deadPort());
+    EXPECT_TRUE(fetch(st, st.strRegisterUrl, deadProxy).outcome.failed);
+
+    qputenv("no_proxy", "");
+    qputenv("https_proxy", deadProxy.toLatin1());
+    const bool failedThroughEnv = fetch(st, st.strRegisterUrl).outcome.failed;
+    qunsetenv("https_proxy");
+    qunsetenv("no_proxy");
+    EXPECT_TRUE(failedThroughEnv);
+    EXPECT_FALSE(fetch(st, st.strRegisterUrl).outcome.failed);
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+TEST(HttpGetBytes, UnsafeCharactersArePercentEncodedOthersGoAsTheyAre) {
+    struct Case {
+        QString in;
+        QByteArray out;
+    };
+    const Case cases[] = {
+        {QStringLiteral("a b"), "a%20b"},
+        {QStringLiteral("2026/12/10 09:05:00"), "2026/12/10%2009:05:00"},
+        {QStringLiteral("\"<>\\^`{|}"), "%22%3C%3E%5C%5E%60%7B%7C%7D"},
+        {QStringLiteral("\t\r\n\x7f"), "%09%0D%0A%7F"},
+        {QStringLiteral("山"), "%E5%B1%B1"},
+        {QStringLiteral("é"), "%C3%A9"},
+        {QStringLiteral("a+b@c.jp/-_.!~*'()%41&=?#:;,$[]"), "a+b@c.jp/-_.!~*'()%41&=?#:;,$[]"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EncodeRequestUrl(c.in), c.out) << qPrintable(c.in);
+
+    // And on the wire: what the server receives.
+    ExamServerProcess server;
+    AppState st;
+    pointAt(st, server);
+    ASSERT_GT(
+        fetch(st, st.strResultUrl + QStringLiteral("?RFN=DE LA&TC=2026/12/10 09:05:00&N=山")).count,
+        0);
+    const auto reqs = server.requests();
+    ASSERT_EQ(reqs.size(), 1);
+    EXPECT_EQ(reqs[0].value(QStringLiteral("target")).toString(),
+              QStringLiteral("/api/grade/result?RFN=DE%20LA&TC=2026/12/10%2009:05:00&N=%E5%B1%B1"));
+}
+
+TEST(HttpGetBytes, EncodeUriComponentMatchesEcmaScript) {
+    EXPECT_EQ(encodeURIComponent(QStringLiteral("AZaz09-_.!~*'()")),
+              QStringLiteral("AZaz09-_.!~*'()"));
+    EXPECT_EQ(encodeURIComponent(QStringLiteral(" &=+/?#%@:")),
+              QStringLiteral("%20%26%3D%2B%2F%3F%23%25%40%3A"));
+    EXPECT_EQ(encodeURIComponent(QStringLiteral("ヴァ")), QStringLiteral("%E3%83%B4%E3%82%A1"));
+    EXPECT_EQ(encodeURIComponent(QStringLiteral("𠮷")),
+              QStringLiteral("%F0%A0%AE%B7")); // a surrogate pair
+    EXPECT_EQ(encodeURIComponent(QString()), QString());
+}
+
+TEST(HttpGetBytes, RepliesAreDecodedAsWindowsShiftJis) {
+    // 0x8160 is the full-width tilde, 0x5C the backslash, 0x8740 the NEC circled one.
+    EXPECT_EQ(DecodeReply(QByteArray("\x81\x60\x5c\x87\x40\x82\xa0OK")),
+              QStringLiteral("～\\①あOK"));
+    EXPECT_EQ(DecodeReply(QByteArray("\x83\x79\x81\x5b\x83\x57")), QStringLiteral("ページ"));
+
+    ExamServerProcess server({QStringLiteral("--register-reply"), QStringLiteral("text:～①あ")});
+    AppState st;
+    pointAt(st, server);
+    const Fetch f = fetch(st, st.strRegisterUrl);
+    EXPECT_EQ(f.body, QByteArray("\x81\x60\x87\x40\x82\xa0"));
+    EXPECT_EQ(DecodeReply(f.body), QStringLiteral("～①あ"));
+}
