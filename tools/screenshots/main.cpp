@@ -1,6 +1,9 @@
 // brevik-screenshots OUTDIR: renders each window of the program with sample
 // texts to OUTDIR/<window>.png, for the README and for review at 96 dpi.
+#include "exam/frmKaikei.h"
 #include "platform/qt/Fonts.h"
+#include "platform/webengine/WebEnginePane.h"
+#include "platform/x11/X11Desktop.h"
 #include "ui/dialogs/frmEntryMiss.h"
 #include "ui/dialogs/frmShipai.h"
 #include "ui/dialogs/frmUserInfo.h"
@@ -8,8 +11,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <cstdio>
@@ -27,6 +33,33 @@ struct Screen {
 };
 
 bool intDlgResult = false;
+
+// The exam screen on the sample questions, once its first pane has painted.
+std::unique_ptr<QWidget> examScreen() {
+    static QTemporaryDir dir;
+    static X11Desktop desk;
+    static AppState st;
+    st.strDataPath = dir.path() + QStringLiteral("/");
+    const QString questions = QStringLiteral(BREVIK_SOURCE_DIR "/sample-exam/questions/");
+    const char* const files[] = {"index.html", "index2.html", "index3.html"};
+    for (int i = 0; i < 3; ++i)
+        QFile::copy(questions + QString::number(i + 1) + QStringLiteral(".html"),
+                    st.strDataPath + QString::fromLatin1(files[i]));
+    st.svc.desktop = &desk;
+    st.svc.makePane = webEnginePaneFactory(st.strDataPath, nullptr);
+    auto w = std::make_unique<frmKaikei>(st);
+    w->Show();
+    // The engine paints some time after the load; wait until the pane is not blank.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const QImage img = w->wbQuestion->widget()->grab().toImage();
+        if (!img.isNull() && img.pixel(30, 20) != img.pixel(img.width() - 5, img.height() - 5))
+            break;
+    }
+    return w;
+}
 
 std::vector<Screen> screens() {
     return {
@@ -53,6 +86,7 @@ std::vector<Screen> screens() {
              return d;
          }},
         {"frmShipai", [] { return std::make_unique<frmShipai>(nullptr, nullptr); }},
+        {"frmKaikei", examScreen},
     };
 }
 
