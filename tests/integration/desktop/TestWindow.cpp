@@ -4,6 +4,11 @@
 
 #include <QFile>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
 namespace brevik::test {
 
 TestWindow::TestWindow(const QStringList& args) {
@@ -37,6 +42,34 @@ int TestWindow::count(const QString& word) const {
 
 bool TestWindow::waitForExit(int ms) {
     return waitUntil([this] { return !running(); }, ms);
+}
+
+WindowId findSoon(Desktop& d, const QString& cls, const std::optional<QString>& title) {
+    WindowId w = 0;
+    waitUntil([&] { return (w = d.FindWindow(cls, title)) != 0; }, 3000);
+    return w;
+}
+
+bool hasStateAbove(quintptr window) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    auto atom = [&](const char* n) {
+        auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(n)), n), nullptr);
+        xcb_atom_t a = r ? r->atom : 0;
+        free(r);
+        return a;
+    };
+    const xcb_atom_t state = atom("_NET_WM_STATE"), above = atom("_NET_WM_STATE_ABOVE");
+    auto* r = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, xcb_window_t(window), state, XCB_ATOM_ATOM, 0, 32), nullptr);
+    bool found = false;
+    if (r) {
+        auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+        for (int i = 0; i < xcb_get_property_value_length(r) / 4; ++i)
+            found = found || a[i] == above;
+        free(r);
+    }
+    xcb_disconnect(c);
+    return found;
 }
 
 } // namespace brevik::test

@@ -1,5 +1,7 @@
 #pragma once
 // A running testwin client window and the log of what reached it.
+#include "platform/Desktop.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -26,5 +28,12 @@ private:
     QString logPath_;
     QProcess proc_;
 };
+
+// The window the desktop finds, once its cache has caught up (0 after 3 s).
+WindowId findSoon(Desktop& d, const QString& cls, const std::optional<QString>& title = {});
+
+// Whether the window's _NET_WM_STATE holds _NET_WM_STATE_ABOVE (read on a
+// connection of the test's own).
+bool hasStateAbove(quintptr window);
 
 } // namespace brevik::test
