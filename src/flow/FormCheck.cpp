@@ -100,8 +100,8 @@ void sampleFill(BrowserPane& wb) {
     step([&] { empty = wb.Value(QStringLiteral("KanjiFamilyName")).isEmpty(); });
     if (!empty)
         return;
-    for (const auto& [name, value] : kSample)
-        step([&] { wb.SetValue(QString::fromUtf16(name), QString::fromUtf16(value)); });
+    for (const auto& field : kSample)
+        step([&] { wb.SetValue(QString::fromUtf16(field.name), QString::fromUtf16(field.value)); });
 }
 
 QString kanjiPart(const Form& f, const char16_t* name) {
