@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -162,6 +163,14 @@ void frmKaikei::Form_Load() {
     if (st.blnExamEnded)
         return;
     rcWorkArea = st.svc.desktop->GetWorkArea();
+    if (rcWorkArea == WorkArea{}) {
+        // Not reported (no window manager): a window of size 0 would hide the
+        // exam, so the screen's own available area stands in.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect r = screen->availableGeometry();
+            rcWorkArea = {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+        }
+    }
     intPaneMargin = kPaneMarginTw;
 
     auto placeSelectors = [&] {

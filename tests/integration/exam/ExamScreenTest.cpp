@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -195,6 +196,15 @@ TEST_F(ExamScreenTest, TinyWorkAreaKeepsTheWaitLabelInsideAndThePanesEmpty) {
     w->cmdMondai[1]->click();
     EXPECT_EQ(paneWidget(1)->size(), QSize(200, 0));
     EXPECT_EQ(w->intCurrentQuestion, 1);
+}
+
+TEST_F(ExamScreenTest, UnreportedWorkAreaFallsBackToTheScreen) {
+    desk.workArea = {};
+    open();
+    const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_FALSE(avail.isEmpty());
+    EXPECT_EQ(w->size(), avail.size());
+    EXPECT_EQ(paneWidget(0)->height(), avail.height() - 71);
 }
 
 } // namespace
