@@ -25,6 +25,7 @@ void appendEscaped(QByteArray& out, unsigned char c) {
 }
 
 struct Transfer {
+    CURL* curl = nullptr;
     QByteArray body;
     bool tooLarge = false;
     qint64 stallMs = 0;
@@ -39,6 +40,13 @@ size_t onData(char* data, size_t size, size_t n, void* user) {
     if (t->body.size() + qint64(len) > kMaxReplyBytes) {
         t->tooLarge = true;
         return 0; // aborts the transfer
+    }
+    if (t->body.isEmpty()) { // one allocation when the server announces the length
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+                CURLE_OK &&
+            announced > 0 && announced <= kMaxReplyBytes)
+            t->body.reserve(qsizetype(announced));
     }
     t->body.append(data, qsizetype(len));
     return len;
@@ -150,6 +158,7 @@ qint32 HttpGetBytes(const AppState& st, const QString& url, QByteArray& body, co
     headers = curl_slist_append(headers, "Pragma: no-cache");
 
     Transfer t;
+    t.curl = curl;
     t.stallMs = st.stallTimeoutMs;
     t.sinceProgress.start();
     char errbuf[CURL_ERROR_SIZE] = {};

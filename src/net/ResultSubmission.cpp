@@ -92,6 +92,10 @@ bool send_result(AppState& st, qint16 total, bool passFlag, const QString& endTi
 }
 
 QString KeepResult(const AppState& st, const QString& endTime, const QString& url) {
+    if (st.strResultPath.isEmpty()) {
+        std::fprintf(stderr, "brevik: no result folder to keep the result in\n");
+        return QString();
+    }
     QDir dir(st.strResultPath);
     if (!dir.mkpath(QStringLiteral("."))) {
         std::fprintf(stderr, "brevik: cannot create the result folder %s\n",
@@ -156,6 +160,10 @@ void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag) {
 }
 
 int ResendPending(AppState& st) {
+    if (st.strResultPath.isEmpty()) {
+        std::fprintf(stderr, "brevik: no result folder to look for kept results in\n");
+        return 1;
+    }
     QDir dir(st.strResultPath);
     const QStringList files =
         dir.entryList({kKeptPrefix + QStringLiteral("*") + kKeptSuffix}, QDir::Files, QDir::Name);

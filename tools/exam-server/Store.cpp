@@ -58,6 +58,8 @@ Store::Store(const std::string& path) {
         throw std::runtime_error("cannot open the database " + path + ": " + why);
     }
     sqlite3_busy_timeout(db_, 2000);
+    exec("PRAGMA journal_mode=WAL");
+    exec("PRAGMA synchronous=NORMAL");
     exec("CREATE TABLE IF NOT EXISTS registrations (jid INTEGER PRIMARY KEY, result_id INTEGER NOT "
          "NULL,"
          " kfn TEXT, kgn TEXT, rfn TEXT, rgn TEXT, exe_id TEXT, query TEXT NOT NULL,"

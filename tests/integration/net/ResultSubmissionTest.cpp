@@ -322,4 +322,9 @@ TEST(ResultSubmission, ResendWithNothingKeptSucceeds) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(ResendPending(st), 0);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("No kept results"), std::string::npos);
+
+    // No result folder at all is not "nothing left": it never looked.
+    AppState unset;
+    EXPECT_NE(ResendPending(unset), 0);
+    EXPECT_TRUE(KeepResult(unset, CurrentEndTime(), QStringLiteral("https://h/r")).isEmpty());
 }
