@@ -1,0 +1,226 @@
+// Prints what the desktop operations and the desktop guard cost with 200
+// unrelated top-level windows open (min / median / max; never pass or fail).
+#include "exam/DesktopGuard.h"
+#include "platform/x11/X11Desktop.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace brevik;
+
+namespace {
+
+double nowUs(clockid_t clock = CLOCK_MONOTONIC) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
+void spin(int ms, const std::function<bool()>& until = {}) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms && !(until && until())) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(500);
+    }
+}
+
+void report(const char* what, std::vector<double> v, const char* unit) {
+    if (v.empty()) {
+        std::printf("%-52s no samples\n", what);
+        return;
+    }
+    std::sort(v.begin(), v.end());
+    const double p95 = v[std::min(v.size() - 1, size_t(v.size() * 0.95))];
+    std::printf("%-52s min %8.1f  median %8.1f  p95 %8.1f  max %8.1f %s  (n=%zu)\n", what,
+                v.front(), v[v.size() / 2], p95, v.back(), unit, v.size());
+    std::fflush(stdout);
+}
+
+// 200 mapped top-level windows of another client (no _NET_WM_PID: not ours).
+struct Crowd {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    explicit Crowd(int n) {
+        xcb_screen_t* s = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        for (int i = 0; i < n; ++i) {
+            xcb_window_t w = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, w, s->root, (i * 7) % 800, (i * 5) % 600,
+                              120, 80, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, s->root_visual, 0,
+                              nullptr);
+            const std::string cls = "unrelated" + std::to_string(i % 40) + '\0' + "Unrelated" +
+                                    std::to_string(i % 40) + '\0';
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                                cls.size(), cls.data());
+            const std::string title = "Document " + std::to_string(i);
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                                title.size(), title.data());
+            xcb_map_window(c, w);
+        }
+        xcb_flush(c);
+    }
+    ~Crowd() { xcb_disconnect(c); }
+};
+
+struct Win {
+    QTemporaryDir dir;
+    QProcess proc;
+    explicit Win(const QStringList& args) {
+        proc.start(QStringLiteral(BREVIK_TESTWIN), args + QStringList{"--log", log()});
+        proc.waitForStarted();
+    }
+    ~Win() {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(2000);
+        }
+    }
+    QString log() const { return dir.filePath("log"); }
+    // Monotonic ms of the first log line starting with word, -1 when none.
+    double at(const char* word) const {
+        QFile f(log());
+        if (!f.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.startsWith(QByteArray(word) + ' '))
+                return line.split(' ').last().toDouble();
+        return -1;
+    }
+};
+
+// Process CPU over a period while the event loop runs the guard's timer.
+void measureCpu(const char* what, int seconds, const std::function<void()>& tick,
+                X11Desktop& desk) {
+    double inTicks = 0;
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const double t0 = nowUs(CLOCK_THREAD_CPUTIME_ID);
+        tick();
+        inTicks += nowUs(CLOCK_THREAD_CPUTIME_ID) - t0;
+        ++ticks;
+    });
+    const quint64 trips0 = desk.roundTrips();
+    const double cpu0 = nowUs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowUs();
+    timer.start();
+    // A plain event loop, as in the program: nothing else runs meanwhile.
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    timer.stop();
+    const double cpu = nowUs(CLOCK_PROCESS_CPUTIME_ID) - cpu0, wall = nowUs() - wall0;
+    std::printf("%-52s process %.3f %% of one core, in the ticks %.3f %% (%d ticks, %.1f us "
+                "each), %llu X round trips\n",
+                what, 100 * cpu / wall, 100 * inTicks / wall, ticks, inTicks / std::max(ticks, 1),
+                (unsigned long long)(desk.roundTrips() - trips0));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int crowdSize = 200;
+    std::printf("desktop_bench: %d unrelated top-level windows, window manager present\n",
+                crowdSize);
+    Crowd crowd(crowdSize);
+
+    X11Desktop desk;
+    if (!desk.available())
+        return 1;
+    {
+        // A fresh desktop's first search reads every window once.
+        QElapsedTimer t;
+        t.start();
+        spin(10000, [&] { return desk.FindWindow("Unrelated39", QStringLiteral("Document 199")); });
+        std::vector<double> cold;
+        for (int i = 0; i < 10; ++i) {
+            X11Desktop fresh;
+            const double t0 = nowUs();
+            fresh.FindWindow("firefox-esr");
+            cold.push_back(nowUs() - t0);
+        }
+        report("find window, cold cache (reads all windows)", cold, "us");
+    }
+
+    std::vector<double> hit, miss;
+    for (int i = 0; i < 5000; ++i) {
+        double t0 = nowUs();
+        desk.FindWindow("Unrelated7", QStringLiteral("Document 167"));
+        hit.push_back(nowUs() - t0);
+        t0 = nowUs();
+        desk.FindWindow("CabinetWClass", QStringLiteral("brevik_result"));
+        miss.push_back(nowUs() - t0);
+    }
+    report("find window, found (class + title)", hit, "us");
+    report("find window, not found", miss, "us");
+
+    std::vector<double> closeUs;
+    for (int i = 0; i < 15; ++i) {
+        Win w({"--class", "firefox-esr", "--title", "Firefox"});
+        WindowId id = 0;
+        spin(5000, [&] { return (id = desk.FindWindow("firefox-esr")) != 0; });
+        const double t0 = nowUs();
+        desk.RequestClose(id);
+        closeUs.push_back((nowUs() - t0) / 1000);
+        w.proc.waitForFinished(2000);
+    }
+    report("close request until the window is gone", closeUs, "ms");
+
+    std::vector<double> latency;
+    {
+        DesktopGuard guard(desk);
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] { guard.PreExamTick(); });
+        timer.start();
+        spin(200);
+        for (int i = 0; i < 40; ++i) {
+            Win w({"--class", i % 2 ? "libreoffice-calc" : "Chromium", "--title", "Untitled"});
+            spin(5000, [&] { return w.at("delete") >= 0; });
+            if (w.at("ready") >= 0 && w.at("delete") >= 0)
+                latency.push_back(w.at("delete") - w.at("ready"));
+            w.proc.waitForFinished(2000);
+            spin(30);
+        }
+        timer.stop();
+    }
+    report("guard: window mapped -> close request received", latency, "ms");
+
+    DesktopGuard guard(desk);
+    spin(1500); // let the safety-net rescan settle
+    measureCpu(
+        "guard CPU, pre-exam watcher idle, 10 s", 10, [&] { guard.PreExamTick(); }, desk);
+    QWidget exam;
+    exam.setGeometry(0, 0, 640, 480);
+    exam.show();
+    spin(3000, [&] { return exam.windowHandle() && exam.windowHandle()->isExposed(); });
+    measureCpu(
+        "guard CPU, in-exam watcher idle, 10 s", 10, [&] { guard.InExamTick(&exam); }, desk);
+    {
+        QTimer idle;
+        idle.setInterval(10);
+        QObject::connect(&idle, &QTimer::timeout, [] {});
+        measureCpu(
+            "baseline: empty 10 ms timer, 10 s", 10, [] {}, desk);
+    }
+    std::fflush(stdout);
+    std::_Exit(0);
+}
