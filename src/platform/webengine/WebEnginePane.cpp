@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPrinter>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
@@ -23,7 +24,7 @@ namespace brevik {
 namespace {
 
 // setHtml() goes through a percent-encoded data: URL, which the engine caps at
-// 2 MB; larger documents are written by script into an empty page.
+// 2 MB; larger documents are passed through a file.
 constexpr qsizetype kDataUrlLimit = 2 * 1024 * 1024 - 4096;
 
 QString canonicalFolder(const QString& folder) {
@@ -191,14 +192,14 @@ void WebEnginePane::Navigate2(const QString& url) {
             QStringLiteral("Navigate2 refused: %1 is neither about:blank nor a file below %2")
                 .arg(url, dataFolder_));
     written_.clear();
+    spill_.reset();
     load([&] { page_->load(target); }, QStringLiteral("Navigate2 %1").arg(url));
 }
 
 void WebEnginePane::Refresh() {
     requireView();
     const QUrl current = page_->url();
-    if (current.isLocalFile() && QFileInfo(current.toLocalFile()).isFile() &&
-        page_->isAllowed(current)) {
+    if (written_.isEmpty() && page_->isAllowed(current) && !isBlank(current)) {
         load([&] { page_->triggerAction(QWebEnginePage::Reload); }, QStringLiteral("Refresh"));
         return;
     }
@@ -209,22 +210,31 @@ void WebEnginePane::Refresh() {
 void WebEnginePane::Write(const QString& html) {
     requireView();
     written_ += html;
-    const QUrl base = QUrl::fromLocalFile(canonicalFolder(dataFolder_));
-    const bool inlineHtml = written_.toUtf8().toPercentEncoding().size() < kDataUrlLimit;
-    const QString& first = inlineHtml ? written_ : QString();
-    load(
-        [&] {
-            page_->allowNextWrite();
-            page_->setHtml(first, base);
-        },
-        QStringLiteral("Write"));
-    if (inlineHtml)
+    const QByteArray utf8 = written_.toUtf8();
+    const QString folder = canonicalFolder(dataFolder_);
+    if (utf8.toPercentEncoding().size() < kDataUrlLimit) {
+        spill_.reset();
+        load(
+            [&] {
+                page_->allowNextWrite();
+                page_->setHtml(written_, QUrl::fromLocalFile(folder));
+            },
+            QStringLiteral("Write"));
         return;
-    const QString text = QString::fromUtf8(
-        QJsonDocument(QJsonObject{{QStringLiteral("h"), written_}}).toJson(QJsonDocument::Compact));
-    evaluate(QStringLiteral("(function(a){document.open();document.write(a.h);document.close();"
-                            "return true;})(%1)")
-                 .arg(text));
+    }
+    // Too big for a data: URL: the document goes through a file in the data
+    // folder, so that its relative addresses resolve the same way.
+    auto spill = std::make_unique<QTemporaryFile>(folder + QStringLiteral(".written-XXXXXX.html"));
+    const QByteArray bom("\xEF\xBB\xBF");
+    if (!spill->open() || spill->write(bom + utf8) != bom.size() + utf8.size() || !spill->flush())
+        throw PaneError(QStringLiteral("Write: a document of %1 bytes needs a file in %2, which "
+                                       "cannot be written: %3")
+                            .arg(utf8.size())
+                            .arg(folder, spill->errorString()));
+    spill->close();
+    const QUrl url = QUrl::fromLocalFile(spill->fileName());
+    spill_ = std::move(spill);
+    load([&] { page_->load(url); }, QStringLiteral("Write"));
 }
 
 QVariant WebEnginePane::evaluate(const QString& script) {

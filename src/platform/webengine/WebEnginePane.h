@@ -8,8 +8,11 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
-#include <QWebEnginePage>
 
+#include <QWebEnginePage>
+#include <memory>
+
+class QTemporaryFile;
 class QWebEngineView;
 
 namespace brevik {
@@ -69,7 +72,8 @@ private:
     ExamPage* page_;
     DialogHost* dialogs_;
     QString dataFolder_;
-    QString written_; // the written document so far; empty after a navigation
+    QString written_;                       // the written document so far; empty after a navigation
+    std::unique_ptr<QTemporaryFile> spill_; // holds a written document too big to pass inline
     bool crashed_ = false;
     int timeoutMs_ = 15000;
 };

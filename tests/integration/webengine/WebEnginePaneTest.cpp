@@ -164,6 +164,11 @@ TEST_F(PaneTest, DocumentsLargerThanTheInlineLimitAreWritten) {
     EXPECT_EQ(pane->Value(QStringLiteral("bottom")), QStringLiteral("下"));
     EXPECT_TRUE(test::waitUntil(
         [&] { return js(QStringLiteral("document.images[0].naturalWidth")).toInt() > 0; }));
+
+    // Nothing of it is left behind in the data folder.
+    pane->Refresh();
+    EXPECT_THROW(pane->Value(QStringLiteral("top")), PaneError);
+    EXPECT_EQ(QDir(data).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(PaneTest, ImagesFromTheDataFolderLoad) {
