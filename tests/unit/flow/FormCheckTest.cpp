@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/fake/FakePane.h"
 #include "platform/fake/ScriptedDialogHost.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
