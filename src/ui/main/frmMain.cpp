@@ -129,6 +129,14 @@ frmMain::frmMain(AppState& state, QWidget* parent) : QWidget(parent), st(state) 
     connect(cmdPrint, &QPushButton::clicked, this, &frmMain::cmdPrint_Click);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 
+    frameWatch_ = new QTimer(this);
+    frameWatch_->setInterval(50);
+    connect(frameWatch_, &QTimer::timeout, this, [this] {
+        followFrame();
+        if (++frameChecks_ >= 40)
+            frameWatch_->stop();
+    });
+
     if (st.svc.dialogs) {
         st.svc.dialogs->wbMain = wbMain.get();
         st.svc.dialogs->closeMainWindow = [this] { Unload(); };
@@ -173,6 +181,7 @@ void frmMain::Unload() {
         return;
     loaded_ = false;
     Timer1->stop();
+    frameWatch_->stop();
     hide();
     // A loaded window starts from its design state with an empty pane.
     step([&] { wbMain->Navigate2(QStringLiteral("about:blank")); });
@@ -337,6 +346,10 @@ void frmMain::moveEvent(QMoveEvent* e) {
 void frmMain::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     Form_Resize();
+    // A window manager frames the window some time after it is mapped, and
+    // the new frame arrives without an event of its own: look for a while.
+    frameChecks_ = 0;
+    frameWatch_->start();
     followFrame();
 }
 

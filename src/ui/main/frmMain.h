@@ -88,6 +88,8 @@ private:
     AppState& st;
     bool loaded_ = false;
     QTimer* endWatch_ = nullptr;
+    QTimer* frameWatch_ = nullptr;
+    int frameChecks_ = 0;
     QMargins placedFrame_;
     bool placing_ = false;
 };
