@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
+#include <QPrinter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -263,6 +264,19 @@ TEST_F(PaneTest, PrintGoesThroughTheDialog) {
     const QString printed = QString::fromUtf8(text.readAllStandardOutput());
     EXPECT_TRUE(printed.contains(QStringLiteral("試験結果"))) << printed.toStdString();
     EXPECT_TRUE(printed.contains(QStringLiteral("Result page"))) << printed.toStdString();
+}
+
+TEST_F(PaneTest, APrintThatCannotBeMadeIsReportedAsFailed) {
+    // The examinee "chose" a printer that does not exist.
+    struct NoSuchPrinter : ScriptedDialogHost {
+        bool printDialog(QPrinter& printer) override {
+            printer.setPrinterName(QStringLiteral("brevik-no-such-printer"));
+            return true;
+        }
+    } host;
+    WebEnginePane printing(&window, data, &host);
+    printing.Write(QStringLiteral("<p>結果</p>"));
+    EXPECT_THROW(printing.Print(), PaneError);
 }
 
 TEST_F(PaneTest, ScreenFontNamesUseTheIpaFonts) {
