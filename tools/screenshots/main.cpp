@@ -1,5 +1,7 @@
 // brevik-screenshots OUTDIR: renders each window of the program with sample
 // texts to OUTDIR/<window>.png, for the README and for review at 96 dpi.
+#include "app/Defaults.h"
+#include "app/LaunchArgs.h"
 #include "exam/frmKaikei.h"
 #include "platform/qt/Fonts.h"
 #include "platform/webengine/WebEnginePane.h"
@@ -7,8 +9,10 @@
 #include "ui/dialogs/frmEntryMiss.h"
 #include "ui/dialogs/frmShipai.h"
 #include "ui/dialogs/frmUserInfo.h"
+#include "ui/main/frmMain.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -34,6 +38,18 @@ struct Screen {
 
 bool intDlgResult = false;
 
+// The engine paints some time after the load; wait until the pane is not blank.
+void waitForPaint(QWidget* pane) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const QImage img = pane->grab().toImage();
+        if (!img.isNull() && img.pixel(30, 20) != img.pixel(img.width() - 5, img.height() - 5))
+            break;
+    }
+}
+
 // The exam screen on the sample questions, once its first pane has painted.
 std::unique_ptr<QWidget> examScreen() {
     static QTemporaryDir dir;
@@ -49,15 +65,22 @@ std::unique_ptr<QWidget> examScreen() {
     st.svc.makePane = webEnginePaneFactory(st.strDataPath, nullptr);
     auto w = std::make_unique<frmKaikei>(st);
     w->Show();
-    // The engine paints some time after the load; wait until the pane is not blank.
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        const QImage img = w->wbQuestion->widget()->grab().toImage();
-        if (!img.isNull() && img.pixel(30, 20) != img.pixel(img.width() - 5, img.height() - 5))
-            break;
-    }
+    waitForPaint(w->wbQuestion->widget());
+    return w;
+}
+
+// The main window's first screen in a rehearsal, from the packed sample exam.
+std::unique_ptr<QWidget> mainWindow() {
+    static X11Desktop desk;
+    static AppState st;
+    st.strDataPath = QStringLiteral(BREVIK_BINARY_DIR "/data/");
+    st.strDbPassword = QString::fromLatin1(kDbPassword);
+    st.arrLaunchArgs = BuildLaunchList(QString(), QDateTime::currentDateTime());
+    st.svc.desktop = &desk;
+    st.svc.makePane = webEnginePaneFactory(st.strDataPath, nullptr);
+    auto w = std::make_unique<frmMain>(st);
+    w->Show();
+    waitForPaint(w->wbMain->widget());
     return w;
 }
 
@@ -87,6 +110,7 @@ std::vector<Screen> screens() {
          }},
         {"frmShipai", [] { return std::make_unique<frmShipai>(nullptr, nullptr); }},
         {"frmKaikei", examScreen},
+        {"frmMain", mainWindow},
     };
 }
 
