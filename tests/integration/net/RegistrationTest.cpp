@@ -158,7 +158,7 @@ TEST(Registration, ReplyFormsLeadToTheirOutcomes) {
         {"500 with an HTML page", "error-page", RegisterOutcome::ConnectionFailure,
          kConnectionReason, 5, 6},
         {"closed connection", "close", RegisterOutcome::ConnectionFailure, kConnectionReason, 5, 6},
-        {"stalling server", "slow:4000", RegisterOutcome::ConnectionFailure, kConnectionReason, 5,
+        {"stalling server", "slow:20000", RegisterOutcome::ConnectionFailure, kConnectionReason, 5,
          6},
     };
     for (const Case& c : cases) {

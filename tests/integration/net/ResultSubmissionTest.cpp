@@ -127,7 +127,7 @@ TEST(ResultSubmission, RepliesAreJudgedInTheirOrder) {
         {"empty reply", reply("empty"), true, unchanged},
         {"500 page", reply("error-page"), false, kConnection},
         {"closed connection", reply("close"), false, kConnection},
-        {"stalling server", reply("slow:4000"), false, kConnection},
+        {"stalling server", reply("slow:20000"), false, kConnection},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
