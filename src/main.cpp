@@ -1,10 +1,92 @@
-#include <QApplication>
-#include <QWidget>
+// brevik: the desktop client of a timed practice exam.
+#include "app/BrevikApplication.h"
+#include "app/InstanceLock.h"
+#include "app/Options.h"
+#include "app/Startup.h"
+#include "app/WorkFolders.h"
+#include "flow/Session.h"
+#include "net/ResultSubmission.h"
+#include "platform/qt/Fonts.h"
+#include "platform/webengine/WebEnginePane.h"
+#include "platform/x11/X11Desktop.h"
+#include "ui/dialogs/QtDialogHost.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace brevik;
+
+namespace {
+
+// Every exit of a run that may have started the web engine goes through here:
+// the engine is never torn down (it can corrupt its heap when the program
+// quits right after a page's first paint), nothing else is flushed.
+[[noreturn]] void endNow(InstanceLock& lock, int rc) {
+    lock.unlock();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(rc);
+}
+
+int resendPending() {
+    AppState st;
+    try {
+        ReadServerSettings(st);
+        st.strResultPath = GetResultFolder();
+    } catch (const FolderError& e) {
+        std::fprintf(stderr, "brevik: cannot use folder %s: %s\n", qPrintable(e.path),
+                     qPrintable(e.reason));
+        return 1;
+    }
+    st.strUserAgent = QStringLiteral("tolvapc");
+    return ResendPending(st);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget w;
-    w.setWindowTitle(QStringLiteral("ヴァルネルドリン　体験プログラム"));
-    w.show();
-    return app.exec();
+    // The launcher's list is taken before Qt sees (and edits) the arguments.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const Options opt = ParseOptions(args);
+    switch (opt.mode) {
+    case Options::Help:
+        std::fputs(qPrintable(Usage()), stdout);
+        return 0;
+    case Options::Invalid:
+        std::fprintf(stderr, "brevik: %s\n\n%s", qPrintable(opt.error), qPrintable(Usage()));
+        return 2;
+    case Options::ResendPending: {
+        QCoreApplication app(argc, argv);
+        return resendPending();
+    }
+    default:
+        break;
+    }
+
+    InstallFontSubstitutes();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    BrevikApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false); // the main window decides when the run ends
+
+    AppState st;
+    QtDialogHost dialogs;
+    X11Desktop desktop;
+    InstanceLock lock;
+    st.svc.dialogs = &dialogs;
+    st.svc.desktop = &desktop;
+    st.svc.terminate = [&lock] { endNow(lock, 0); };
+
+    const QString argumentText = opt.mode == Options::SelfCheck ? QString() : ArgumentText(args);
+    if (RunStartup(st, lock, argumentText, QCoreApplication::applicationDirPath()) !=
+        StartupResult::Proceed)
+        endNow(lock, 0);
+    st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs);
+
+    Session session(st);
+    session.start();
+    endNow(lock, app.exec());
 }
