@@ -275,11 +275,14 @@ void frmMain::place() {
     step([&] { outer([](QRect& r) { r.moveTop(0); }); });
     step([&] { outer([&](QRect& r) { r.setWidth(rcWorkArea.right - rcWorkArea.left); }); });
     placing_ = false;
+    placedGeometry_ = geometry();
     Form_Resize();
 }
 
 void frmMain::followFrame() {
-    if (loaded_ && !placing_ && isVisible() && frameOf(this) != placedFrame_)
+    // A window moved since (end processing puts it at 0,0) stays where it was put.
+    if (loaded_ && !placing_ && isVisible() && frameOf(this) != placedFrame_ &&
+        geometry() == placedGeometry_)
         place();
 }
 

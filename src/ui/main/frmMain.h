@@ -8,6 +8,7 @@
 #include "platform/Desktop.h"
 
 #include <QMargins>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -91,6 +92,7 @@ private:
     QTimer* frameWatch_ = nullptr;
     int frameChecks_ = 0;
     QMargins placedFrame_;
+    QRect placedGeometry_;
     bool placing_ = false;
 };
 

@@ -120,6 +120,16 @@ TEST(MainWindowX11, FillsTheWorkAreaTwoPixelsLeftOfTheScreen) {
     EXPECT_TRUE(waitUntil([&] { return ended == 1; }));
     EXPECT_FALSE(frm->isLoaded());
     EXPECT_FALSE(frm->isVisible());
+
+    // Shown again for the result and moved to the screen's corner first, as end
+    // processing does: the window stays where it was put.
+    frm->Load();
+    desk.SetTopmostAt(frm, 0, 0);
+    frm->Show();
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(frm->frameGeometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(frm->frameGeometry().size(), QSize(1024, 738));
+    frm->onNoWindowLeft = [] {};
     delete frm;
     waitUntil([] { return false; }, 200);
 }
