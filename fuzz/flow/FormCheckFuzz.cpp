@@ -15,31 +15,6 @@ namespace {
 
 using namespace brevik;
 
-constexpr const char16_t* kNames[] = {u"KanjiFamilyName",
-                                      u"KanjiGivenName",
-                                      u"KanaFamilyName",
-                                      u"KanaGivenName",
-                                      u"RomaFamilyName",
-                                      u"RomaGivenName",
-                                      u"Sex",
-                                      u"Job",
-                                      u"Purpose",
-                                      u"BirthYear",
-                                      u"BirthMonth",
-                                      u"BirthDay",
-                                      u"mailID",
-                                      u"mailDomain",
-                                      u"Zip1",
-                                      u"Zip2",
-                                      u"State",
-                                      u"City",
-                                      u"Address1",
-                                      u"Address2",
-                                      u"Phone1",
-                                      u"Phone2",
-                                      u"Phone3"};
-constexpr int kFields = sizeof(kNames) / sizeof(kNames[0]);
-
 // A page without an engine or widgets: the fuzzer runs without a display.
 class MapPane : public BrowserPane {
 public:
@@ -88,9 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Fields are separated by U+0000; later fields are empty when the input runs out.
     const QStringList parts = text.split(QChar(0));
     MapPane pane;
-    for (int i = 0; i < kFields; ++i)
+    const QStringList& names = registrationFields();
+    for (int i = 0; i < names.size(); ++i)
         if (!(missing >> i & 1))
-            pane.values.insert(QString::fromUtf16(kNames[i]), parts.value(i));
+            pane.values.insert(names[i], parts.value(i));
 
     ScriptedDialogHost dialogs;
     AppState st;

@@ -8,33 +8,11 @@
 #include <QHash>
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 namespace brevik {
 
 namespace {
-
-constexpr const char16_t* kFieldNames[] = {u"KanjiFamilyName",
-                                           u"KanjiGivenName",
-                                           u"KanaFamilyName",
-                                           u"KanaGivenName",
-                                           u"RomaFamilyName",
-                                           u"RomaGivenName",
-                                           u"Sex",
-                                           u"Job",
-                                           u"Purpose",
-                                           u"BirthYear",
-                                           u"BirthMonth",
-                                           u"BirthDay",
-                                           u"mailID",
-                                           u"mailDomain",
-                                           u"Zip1",
-                                           u"Zip2",
-                                           u"State",
-                                           u"City",
-                                           u"Address1",
-                                           u"Address2",
-                                           u"Phone1",
-                                           u"Phone2",
-                                           u"Phone3"};
 
 // Written into an empty form so that a bare press of "登録" goes through.
 constexpr struct {
@@ -60,10 +38,8 @@ constexpr struct {
 class Form {
 public:
     explicit Form(BrowserPane& pane) {
-        for (const char16_t* name : kFieldNames) {
-            const QString n = QString::fromUtf16(name);
-            step([&] { values_.insert(n, pane.Value(n)); });
-        }
+        for (const QString& name : registrationFields())
+            step([&] { values_.insert(name, pane.Value(name)); });
     }
     const QString& operator[](const char16_t* name) const {
         const auto it = values_.constFind(QString::fromUtf16(name));
@@ -112,6 +88,33 @@ QString romaPart(const Form& f, const char16_t* name) {
 }
 
 } // namespace
+
+const QStringList& registrationFields() {
+    static const QStringList names = {u"KanjiFamilyName"_s,
+                                      u"KanjiGivenName"_s,
+                                      u"KanaFamilyName"_s,
+                                      u"KanaGivenName"_s,
+                                      u"RomaFamilyName"_s,
+                                      u"RomaGivenName"_s,
+                                      u"Sex"_s,
+                                      u"Job"_s,
+                                      u"Purpose"_s,
+                                      u"BirthYear"_s,
+                                      u"BirthMonth"_s,
+                                      u"BirthDay"_s,
+                                      u"mailID"_s,
+                                      u"mailDomain"_s,
+                                      u"Zip1"_s,
+                                      u"Zip2"_s,
+                                      u"State"_s,
+                                      u"City"_s,
+                                      u"Address1"_s,
+                                      u"Address2"_s,
+                                      u"Phone1"_s,
+                                      u"Phone2"_s,
+                                      u"Phone3"_s};
+    return names;
+}
 
 bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
     sampleFill(wbMain);

@@ -4,9 +4,14 @@
 // leaves the normalised examinee record in AppState.
 #include "app/AppState.h"
 
+#include <QStringList>
+
 namespace brevik {
 
 class BrowserPane;
+
+// Names of the form's elements, in the order the check reads them.
+const QStringList& registrationFields();
 
 // True: every rule passed and st.rec, st.strRomaFamilyName and
 // st.strRomaGivenName hold the record. False: one rule failed; its message
