@@ -12,6 +12,7 @@
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineHistory>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
@@ -128,6 +129,10 @@ WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogH
                      });
     QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, page_,
                      [this] { crashed_ = true; });
+    // No way back: a step back would replace the form the program reads with an
+    // older document (about:blank never asks acceptNavigationRequest).
+    QObject::connect(page_, &QWebEnginePage::loadFinished, page_,
+                     [page = page_] { page->history()->clear(); });
 
     // Start with an empty document, so that the first lookup has one to search.
     step([this] { Navigate2(QStringLiteral("about:blank")); });

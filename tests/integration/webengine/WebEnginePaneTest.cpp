@@ -227,20 +227,27 @@ TEST_F(PaneTest, QuestionFilesLoadButNothingOutsideTheDataFolder) {
     EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("two"));
 }
 
-TEST_F(PaneTest, SubmittingAFormKeepsTheExamineesInput) {
-    // Pressing Enter in a field submits; the answers must stay where the program reads them.
+TEST_F(PaneTest, SubmitsAndHistoryKeepTheExamineesInput) {
+    // Enter in a field submits, a mouse button or a script goes back: the answers
+    // must stay where the program reads them.
     test::writeFile(data + QStringLiteral("index.html"), "<form><input name=\"ans\"></form>");
     const QString written = QStringLiteral("<form><input name=\"ans\"></form>");
-    for (bool fromFile : {true, false}) {
-        SCOPED_TRACE(fromFile ? "question file" : "written document");
-        if (fromFile)
-            pane->Navigate2(data + QStringLiteral("index.html"));
-        else
-            pane->Write(written);
-        pane->SetValue(QStringLiteral("ans"), QStringLiteral("入力済み"));
-        js(QStringLiteral("document.forms[0].submit()"));
-        test::waitUntil([] { return false; }, 500);
-        EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("入力済み"));
+    const QString leave[] = {QStringLiteral("document.forms[0].submit()"),
+                             QStringLiteral("history.back()")};
+    for (const QString& script : leave) {
+        for (bool fromFile : {true, false}) {
+            SCOPED_TRACE((script + (fromFile ? " on a question file" : " on a written document"))
+                             .toStdString());
+            pane->Navigate2(QStringLiteral("about:blank"));
+            if (fromFile)
+                pane->Navigate2(data + QStringLiteral("index.html"));
+            else
+                pane->Write(written);
+            pane->SetValue(QStringLiteral("ans"), QStringLiteral("入力済み"));
+            js(script);
+            test::waitUntil([] { return false; }, 500);
+            EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("入力済み"));
+        }
     }
 }
 
