@@ -1,6 +1,8 @@
 #include "platform/x11/X11Desktop.h"
 
+#include <QCoreApplication>
 #include <QHash>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
 
@@ -130,6 +132,8 @@ struct X11Desktop::Impl {
     xcb_window_t active = 0;
     qint64 lastDrain = -10;
     qint64 lastRescan = -10000;
+
+    std::unique_ptr<QSocketNotifier> notifier;
 
     // Keyboard map, read once.
     std::vector<xcb_keysym_t> keysyms;
@@ -377,6 +381,22 @@ struct X11Desktop::Impl {
         indexDirty = false;
     }
 
+    // Called by the event loop when the server has sent something: the cache
+    // is brought up to date between ticks, so a tick finds it current.
+    void refresh() {
+        if (!alive())
+            return;
+        drain();
+        for (int round = 0; round < 3 && (listDirty || !dirty.empty()); ++round) {
+            if (listDirty)
+                rescan();
+            if (!dirty.empty())
+                readDirty();
+            drain(); // events that arrived with the replies
+        }
+        xcb_flush(c);
+    }
+
     // Brings the cache up to date. Reading the socket is a system call, so it
     // is done at most once a millisecond: one guard tick drains once.
     void sync() {
@@ -446,11 +466,18 @@ struct X11Desktop::Impl {
 
 X11Desktop::X11Desktop(const char* display) : d(std::make_unique<Impl>()) {
     d->ok = d->connect(display);
+    if (d->ok && QCoreApplication::instance()) {
+        d->notifier =
+            std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(d->c), QSocketNotifier::Read);
+        QObject::connect(d->notifier.get(), &QSocketNotifier::activated,
+                         [impl = d.get()] { impl->refresh(); });
+    }
     if (!d->ok && d->c && !xcb_connection_has_error(d->c))
         noticeOnce("the X display has no usable screen: the desktop guard is inactive");
 }
 
 X11Desktop::~X11Desktop() {
+    d->notifier.reset();
     if (d->ewmhReady)
         xcb_ewmh_connection_wipe(&d->ewmh);
     if (d->c)
