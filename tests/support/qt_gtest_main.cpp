@@ -10,10 +10,28 @@
 
 #include "platform/qt/Fonts.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <execinfo.h>
+#include <unistd.h>
+
+namespace {
+// A crash in a test prints where it happened, so a failure in CI can be read.
+void crashed(int sig) {
+    void* frames[64];
+    const int n = backtrace(frames, 64);
+    const char msg[] = "\n*** test process crashed; backtrace:\n";
+    (void)!write(2, msg, sizeof msg - 1);
+    backtrace_symbols_fd(frames, n, 2);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+} // namespace
 
 int main(int argc, char** argv) {
+    std::signal(SIGSEGV, crashed);
+    std::signal(SIGABRT, crashed);
     ::testing::InitGoogleTest(&argc, argv);
     // Screens render with the program's font aliases (fonts.conf in the build folder).
     brevik::InstallFontSubstitutes(QStringLiteral(BREVIK_TEST_BINARY_DIR "/fonts.conf"));

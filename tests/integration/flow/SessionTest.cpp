@@ -56,10 +56,15 @@ protected:
     void TearDown() override {
         if (!session)
             return;
-        if (session->exam()) {
-            session->exam()->blnBlockUnload = false;
-            session->exam()->close();
+        // The fixture's fakes go away with the test: nothing may tick on.
+        if (frmKaikei* exam = session->exam()) {
+            exam->Timer1->stop();
+            exam->Timer2->stop();
+            exam->blnBlockUnload = false;
+            exam->close();
         }
+        session->main().Timer1->stop();
+        session->main().onTimer1Tick = nullptr;
         session->main().hide();
         session.release();
     }

@@ -1,0 +1,215 @@
+// The end of the exam into the result page, through the real windows and web
+// engine; the exam is reached through the main button like an examinee does.
+#include "results/EndProcessing.h"
+#include "../net/ExamServerProcess.h"
+#include "app/Defaults.h"
+#include "app/LaunchArgs.h"
+#include "exam/frmKaikei.h"
+#include "flow/Session.h"
+#include "platform/fake/FakeDesktop.h"
+#include "platform/fake/ScriptedDialogHost.h"
+#include "platform/webengine/WebEnginePane.h"
+#include "results/ResultPage.h"
+#include "support/TestSupport.h"
+#include "ui/main/frmMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+using namespace brevik;
+using namespace brevik::test;
+
+namespace {
+
+class EndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = tmp.path() + QStringLiteral("/");
+        data = root + QStringLiteral("data/");
+        QDir().mkpath(data + QStringLiteral("images"));
+        for (const char* f : {"qfile.dat", "exam.dat", "images/pass.gif", "images/fail.gif"})
+            QFile::copy(binaryDir() + QStringLiteral("/data/") + QLatin1String(f),
+                        data + QLatin1String(f));
+        st.strAppPath = root;
+        st.strDataPath = data;
+        st.strWorkPath = root + QStringLiteral("quillo/");
+        st.strResultPath = root + QStringLiteral("brevik_result/");
+        QDir().mkpath(st.strWorkPath);
+        QDir().mkpath(st.strResultPath);
+        st.strDbPassword = QString::fromLatin1(kDbPassword);
+        st.strUserAgent = QString::fromLatin1(kUserAgent);
+        st.arrLaunchArgs = BuildLaunchList(QString(), QDateTime::currentDateTime());
+        st.svc.dialogs = &dialogs;
+        st.svc.desktop = &desktop;
+        st.svc.makePane = webEnginePaneFactory(data, &dialogs);
+        st.svc.terminate = [this] { ++terminated; };
+    }
+    void TearDown() override {
+        if (!session)
+            return;
+        // The fixture's fakes go away with the test: nothing may tick on.
+        if (frmKaikei* exam = session->exam()) {
+            exam->Timer1->stop();
+            exam->Timer2->stop();
+            exam->blnBlockUnload = false;
+            exam->close();
+        }
+        session->main().Timer1->stop();
+        session->main().onTimer1Tick = nullptr;
+        session->main().hide();
+        session.release(); // web views are never torn down between tests
+    }
+
+    // Registers (sample record) and opens the exam screen.
+    frmKaikei& toExam(const QString& launchText = QString()) {
+        if (!launchText.isEmpty())
+            st.arrLaunchArgs = BuildLaunchList(launchText, QDateTime::currentDateTime());
+        session = std::make_unique<Session>(st);
+        session->main().onNoWindowLeft = [] {};
+        session->start();
+        session->Command1_Click();
+        dialogs.answer({Answer::Register});
+        session->Command1_Click();
+        session->Command1_Click();
+        EXPECT_NE(session->exam(), nullptr);
+        return *session->exam();
+    }
+    frmMain& main() { return session->main(); }
+    QVariant eval(const QString& js) {
+        return static_cast<WebEnginePane&>(*main().wbMain).evaluate(js);
+    }
+
+    QTemporaryDir tmp;
+    QString root, data;
+    AppState st;
+    ScriptedDialogHost dialogs;
+    FakeDesktop desktop;
+    std::unique_ptr<Session> session;
+    int terminated = 0;
+};
+
+const QString kRealLaunch = QStringLiteral(
+    "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"
+    "課題ファイル = t,試験機関名 = 第一会場,id=4711");
+
+} // namespace
+
+TEST_F(EndTest, EndButtonLeadsToTheResultPageInARehearsal) {
+    frmKaikei& exam = toExam();
+    const size_t before = dialogs.shown.size();
+    dialogs.answer({Answer::Yes});
+    exam.Command1_Click();
+
+    // Only the end confirmation: a rehearsal sends nothing and asks nothing more.
+    ASSERT_EQ(dialogs.shown.size(), before + 1);
+    EXPECT_TRUE(st.blnExamEnded);
+    EXPECT_FALSE(exam.isVisible());
+    EXPECT_TRUE(main().isVisible());
+    EXPECT_EQ(main().Command1->text(), QStringLiteral("試験終了"));
+    EXPECT_TRUE(main().cmdPrint->isVisible());
+    EXPECT_EQ(main().windowTitle(), QStringLiteral("ヴァルネルドリン　体験プログラム"));
+    EXPECT_TRUE(desktop.calls.contains(QStringLiteral("topmost at 0,0")));
+    EXPECT_TRUE(main().Timer1->isActive()) << "the pre-exam guard runs again";
+
+    const QString text = eval(QStringLiteral("document.body.innerText")).toString();
+    for (const char* s : {"30", "16", "24", "70", "ヴァルネ 太郎", "ヴァルネ試験会場",
+                          "ヴァルネルドリンサンプル", "体験プログラムでは採点を行っていません"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(s))) << s;
+    EXPECT_FALSE(text.contains(QStringLiteral("※結果を確認したら")));
+    EXPECT_TRUE(text.contains(main().test_start_time));
+    // The pass image is there and has loaded from the data folder.
+    EXPECT_TRUE(waitUntil([&] {
+        return eval(QStringLiteral("(document.images[0]||{}).naturalWidth||0")).toInt() > 0;
+    }));
+    EXPECT_TRUE(eval(QStringLiteral("document.images[0].src"))
+                    .toString()
+                    .endsWith(QStringLiteral("/images/pass.gif")));
+}
+
+TEST_F(EndTest, SecondCallChangesNothing) {
+    frmKaikei& exam = toExam();
+    dialogs.answer({Answer::Yes});
+    exam.Command1_Click();
+    const QString page = eval(QStringLiteral("document.body.innerHTML")).toString();
+    const size_t shown = dialogs.shown.size();
+    const QStringList calls = desktop.calls;
+    st.rec.strKanjiName = QStringLiteral("別人");
+    end_syori(st, exam, main());
+    EXPECT_EQ(eval(QStringLiteral("document.body.innerHTML")).toString(), page);
+    EXPECT_EQ(dialogs.shown.size(), shown);
+    EXPECT_EQ(desktop.calls, calls);
+}
+
+TEST_F(EndTest, RealRunShowsThePageOnlyAfterTheResultWasAccepted) {
+    ExamServerProcess server({QStringLiteral("--fail-results"), QStringLiteral("1")});
+    ASSERT_TRUE(server.running());
+    pointAt(st, server);
+    frmKaikei& exam = toExam(kRealLaunch);
+    QString captionDuringRetry;
+    dialogs.onShow = [&](const ShownDialog& d) {
+        if (d.kind == ShownDialog::Message && d.box.title == QStringLiteral("送信リトライ"))
+            captionDuringRetry = main().Command1->text();
+    };
+    // End confirmation, then the refusal, and OK to try again.
+    dialogs.answer({Answer::Yes, Answer::Ok, Answer::Ok});
+    exam.Command1_Click();
+
+    EXPECT_EQ(captionDuringRetry, QStringLiteral("ログイン")) << "page not yet shown";
+    EXPECT_EQ(dialogs.titles(),
+              (QStringList{QStringLiteral("ヴァルネルドリン"), QStringLiteral("送信失敗"),
+                           QStringLiteral("送信リトライ")}));
+    EXPECT_EQ(main().Command1->text(), QStringLiteral("試験終了"));
+
+    QList<QJsonObject> results;
+    for (const auto& r : server.requests())
+        if (r.value(QStringLiteral("path")).toString().endsWith(QStringLiteral("/result")))
+            results << r;
+    ASSERT_EQ(results.size(), 2);
+    const QUrlQuery q(
+        QUrl(QStringLiteral("https://x") + results[1].value(QStringLiteral("target")).toString()));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("RFN")), QStringLiteral("A"));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("exe_id")), QStringLiteral("4711"));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("jid")), QString::number(st.lngJid));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("result_id")), QString::number(st.lngResultId));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("SP")), QStringLiteral("70"));
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("GOUHI")), QStringLiteral("True"));
+}
+
+TEST(ResultPage, ReplacementsInOrderAndTheImageChoice) {
+    AppState st;
+    st.strDataPath = QStringLiteral("/opt/brevik/data/");
+    st.strTestCenter = QStringLiteral("会場");
+    st.strExamTitle = QStringLiteral("ヴァルネ試験");
+    // A value holding a later placeholder word is changed by the later replacement.
+    st.rec.strKanjiName = QStringLiteral("TestCenter ExePoint");
+    st.arrScreenHtml[6] = QStringLiteral(
+        "FamilyName|テスト名|StartTime|SelectPoint1,SelectPoint2,SelectPoint3,ExePoint="
+        "SelectPointA|結果イメージ|※結果を確認したら、[試験終了]ボタンをクリックしてください。|"
+        "familyname");
+    bool pass = false;
+    const QString page = BuildResultPage(st, QStringLiteral("2026/12/10 09:05"), pass);
+    EXPECT_TRUE(pass);
+    EXPECT_EQ(page,
+              QStringLiteral("会場 0|ヴァルネ試験|2026/12/10 09:05|30,16,24,0=70|"
+                             "<img src=\"/opt/brevik/data//images/pass.gif\" />|"
+                             "※体験プログラムでは採点を行っていません。<br>※結果表示を確認したら、"
+                             "[試験終了]ボタンをクリックしてください。|familyname"));
+    EXPECT_EQ(st.intSelectPointA, 70);
+    EXPECT_EQ(st.intExePoint, 0);
+
+    // Below 70 the fail image, and the instruction note stays.
+    const QString tmpl = QStringLiteral(
+        "SelectPointA 結果イメージ ※結果を確認したら、[試験終了]ボタンをクリックしてください。");
+    const QString fail = FinishResultPage(st, tmpl, 69, pass);
+    EXPECT_FALSE(pass);
+    EXPECT_EQ(fail, QStringLiteral("69 <img src=\"/opt/brevik/data//images/fail.gif\" /> "
+                                   "※結果を確認したら、[試験終了]ボタンをクリックしてください。"));
+    FinishResultPage(st, tmpl, 70, pass);
+    EXPECT_TRUE(pass);
+}
