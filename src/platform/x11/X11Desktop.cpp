@@ -126,7 +126,9 @@ struct X11Desktop::Impl {
     QHash<QString, std::vector<xcb_window_t>> byClass;
     bool indexDirty = true;
     std::unordered_set<xcb_window_t> dirty;
-    std::unordered_set<xcb_window_t> gone; // unmapped or destroyed since a close request
+    xcb_window_t closing = 0; // the window a close request waits for
+    bool closingGone = false; // it was unmapped or destroyed meanwhile
+    bool clientList = false;  // a window manager keeps _NET_CLIENT_LIST
     bool listDirty = true;
     bool activeDirty = true;
     xcb_window_t active = 0;
@@ -220,18 +222,18 @@ struct X11Desktop::Impl {
                 indexDirty = true;
                 dirty.erase(d->window);
             }
-            gone.insert(d->window);
-            listDirty = true;
+            closingGone = closingGone || d->window == closing;
+            listDirty = listDirty || !clientList;
             break;
         }
         case XCB_UNMAP_NOTIFY: {
             auto* u = reinterpret_cast<xcb_unmap_notify_event_t*>(e);
-            gone.insert(u->window);
+            closingGone = closingGone || u->window == closing;
             if (auto it = wins.find(u->window); it != wins.end() && !it->second.hidden) {
                 it->second.hidden = true;
                 indexDirty = true;
             }
-            if (u->event == root)
+            if (u->event == root && !clientList)
                 listDirty = true;
             break;
         }
@@ -241,13 +243,14 @@ struct X11Desktop::Impl {
                 it->second.hidden = false;
                 indexDirty = true;
             }
-            if (m->event == root)
+            if (m->event == root && !clientList)
                 listDirty = true;
             break;
         }
         case XCB_CREATE_NOTIFY:
         case XCB_REPARENT_NOTIFY:
-            listDirty = true; // without a window manager the root's children are the list
+            // Without a window manager the root's children are the list.
+            listDirty = listDirty || !clientList;
             break;
         default:
             break; // errors of unchecked requests to windows that went away
@@ -271,8 +274,10 @@ struct X11Desktop::Impl {
                                            nullptr)) {
             list.assign(cl.windows, cl.windows + cl.windows_len);
             xcb_ewmh_get_windows_reply_wipe(&cl);
+            clientList = true;
             return list;
         }
+        clientList = false;
         auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
         ++roundTrips;
         if (!tree)
@@ -500,7 +505,10 @@ WindowId X11Desktop::FindWindow(const QString& windowClass, const std::optional<
     if (it == d->byClass.cend())
         return 0;
     for (xcb_window_t w : *it) {
-        const Impl::Win& win = d->wins.at(w);
+        auto found = d->wins.find(w);
+        if (found == d->wins.end())
+            continue;
+        const Impl::Win& win = found->second;
         if (!title || win.netName == *title || win.wmName == *title)
             return w;
     }
@@ -532,7 +540,8 @@ bool X11Desktop::RequestClose(WindowId window) {
             takesDelete = takesDelete || a[i] == d->WM_DELETE_WINDOW;
         free(p);
     }
-    d->gone.erase(window);
+    d->closing = window;
+    d->closingGone = false;
     if (takesDelete) {
         xcb_client_message_event_t ev{};
         ev.response_type = XCB_CLIENT_MESSAGE;
@@ -553,8 +562,8 @@ bool X11Desktop::RequestClose(WindowId window) {
     // so that a refusing application cannot hold every tick for the full bound.
     const bool recentlyRefused = refusedAt >= 0 && now - refusedAt < 5000;
     const qint64 deadline = now + (recentlyRefused ? 0 : closeWaitMs);
-    const bool went = d->waitFor(deadline, [&] { return d->gone.count(window) > 0; });
-    d->gone.erase(window);
+    const bool went = d->waitFor(deadline, [&] { return d->closingGone; });
+    d->closing = 0;
     if (!went) {
         if (auto w = d->wins.find(window); w != d->wins.end() && !recentlyRefused)
             w->second.refusedAt = now;
