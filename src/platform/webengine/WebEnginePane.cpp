@@ -196,6 +196,15 @@ void WebEnginePane::Navigate2(const QString& url) {
         throw PaneError(
             QStringLiteral("Navigate2 refused: %1 is neither about:blank nor a file below %2")
                 .arg(url, dataFolder_));
+    const QUrl current = page_->url();
+    if (target.hasFragment() && written_.isEmpty() &&
+        target.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment)) {
+        // A jump within the shown document loads nothing, so there is no load to wait for.
+        const QJsonObject hash{{QStringLiteral("h"), target.fragment(QUrl::FullyEncoded)}};
+        evaluate(QStringLiteral("location.hash = (%1).h")
+                     .arg(QString::fromUtf8(QJsonDocument(hash).toJson(QJsonDocument::Compact))));
+        return;
+    }
     written_.clear();
     spill_.reset();
     load([&] { page_->load(target); }, QStringLiteral("Navigate2 %1").arg(url));

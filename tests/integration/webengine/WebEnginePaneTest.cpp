@@ -189,6 +189,17 @@ TEST_F(PaneTest, QuestionFilesLoadButNothingOutsideTheDataFolder) {
     test::writeFile(root.path() + QStringLiteral("/outside.html"), "<input name=ans value=out>");
     pane->Navigate2(data + QStringLiteral("index.html"));
     EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("第1問"));
+    // Again, and to a place in it: both return once shown.
+    pane->SetValue(QStringLiteral("ans"), QStringLiteral("消える"));
+    pane->Navigate2(data + QStringLiteral("index.html"));
+    EXPECT_EQ(pane->Value(QStringLiteral("ans")), QStringLiteral("第1問"));
+    QElapsedTimer jump;
+    jump.start();
+    pane->Navigate2(QUrl::fromLocalFile(data + QStringLiteral("index.html")).toString() +
+                    QStringLiteral("#out"));
+    EXPECT_LT(jump.elapsed(), 5000);
+    EXPECT_TRUE(test::waitUntil([&] { return url().endsWith(QStringLiteral("#out")); }));
+    pane->Navigate2(data + QStringLiteral("index.html"));
     const QString question = url();
 
     // Refused by Navigate2 itself.
