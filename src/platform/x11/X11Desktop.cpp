@@ -86,6 +86,16 @@ quint32 keysymFor(int vk) {
     }
 }
 
+bool hasAtom(xcb_get_property_reply_t* r, xcb_atom_t atom) {
+    if (!r || r->format != 32)
+        return false;
+    auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+    for (int i = 0; i < xcb_get_property_value_length(r) / 4; ++i)
+        if (a[i] == atom)
+            return true;
+    return false;
+}
+
 QString propertyText(xcb_get_property_reply_t* r, xcb_atom_t utf8) {
     if (!r || r->type == XCB_NONE || r->format != 8)
         return {};
@@ -108,6 +118,7 @@ struct X11Desktop::Impl {
         bool takesDelete = false;
         bool own = false;
         bool hidden = false;
+        bool above = false;    // _NET_WM_STATE_ABOVE
         qint64 refusedAt = -1; // tick of the last close request it let time out
     };
 
@@ -210,7 +221,8 @@ struct X11Desktop::Impl {
                     activeDirty = true;
             } else if (wins.count(p->window) &&
                        (p->atom == XCB_ATOM_WM_CLASS || p->atom == XCB_ATOM_WM_NAME ||
-                        p->atom == ewmh._NET_WM_NAME || p->atom == WM_PROTOCOLS)) {
+                        p->atom == ewmh._NET_WM_NAME || p->atom == WM_PROTOCOLS ||
+                        p->atom == ewmh._NET_WM_STATE)) {
                 dirty.insert(p->window);
             }
             break;
@@ -321,7 +333,7 @@ struct X11Desktop::Impl {
     void readDirty() {
         struct Pending {
             xcb_window_t w;
-            xcb_get_property_cookie_t cls, net, name, proto, pid;
+            xcb_get_property_cookie_t cls, net, name, proto, pid, state;
         };
         std::vector<Pending> pend;
         for (xcb_window_t w : dirty)
@@ -330,7 +342,8 @@ struct X11Desktop::Impl {
                  xcb_get_property(c, 0, w, ewmh._NET_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
                  xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
                  xcb_get_property(c, 0, w, WM_PROTOCOLS, XCB_ATOM_ATOM, 0, 64),
-                 xcb_get_property(c, 0, w, ewmh._NET_WM_PID, XCB_ATOM_CARDINAL, 0, 1)});
+                 xcb_get_property(c, 0, w, ewmh._NET_WM_PID, XCB_ATOM_CARDINAL, 0, 1),
+                 xcb_get_property(c, 0, w, ewmh._NET_WM_STATE, XCB_ATOM_ATOM, 0, 32)});
         dirty.clear();
         ++roundTrips;
         const quint32 ownPid = quint32(getpid());
@@ -340,6 +353,7 @@ struct X11Desktop::Impl {
             auto* name = xcb_get_property_reply(c, p.name, nullptr);
             auto* proto = xcb_get_property_reply(c, p.proto, nullptr);
             auto* pid = xcb_get_property_reply(c, p.pid, nullptr);
+            auto* state = xcb_get_property_reply(c, p.state, nullptr);
             auto it = wins.find(p.w);
             if (!cls) { // the window is gone
                 if (it != wins.end())
@@ -358,12 +372,8 @@ struct X11Desktop::Impl {
                 }
                 w.netName = propertyText(net, ewmh.UTF8_STRING);
                 w.wmName = propertyText(name, ewmh.UTF8_STRING);
-                w.takesDelete = false;
-                if (proto && proto->format == 32) {
-                    auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(proto));
-                    for (int i = 0; i < xcb_get_property_value_length(proto) / 4; ++i)
-                        w.takesDelete = w.takesDelete || a[i] == WM_DELETE_WINDOW;
-                }
+                w.takesDelete = hasAtom(proto, WM_DELETE_WINDOW);
+                w.above = hasAtom(state, ewmh._NET_WM_STATE_ABOVE);
                 w.own = pid && pid->format == 32 && xcb_get_property_value_length(pid) == 4 &&
                         *static_cast<const quint32*>(xcb_get_property_value(pid)) == ownPid;
             }
@@ -372,6 +382,7 @@ struct X11Desktop::Impl {
             free(name);
             free(proto);
             free(pid);
+            free(state);
         }
         indexDirty = true;
     }
@@ -535,9 +546,7 @@ bool X11Desktop::RequestClose(WindowId window) {
         ++d->roundTrips;
         if (!p)
             return false;
-        auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(p));
-        for (int i = 0; i < xcb_get_property_value_length(p) / 4; ++i)
-            takesDelete = takesDelete || a[i] == d->WM_DELETE_WINDOW;
+        takesDelete = hasAtom(p, d->WM_DELETE_WINDOW);
         free(p);
     }
     d->closing = window;
@@ -600,8 +609,22 @@ void X11Desktop::SetTopmost(QWidget* window, bool topmost) {
     if (!window)
         return;
     const Qt::WindowFlags f = window->windowFlags();
-    if (f.testFlag(Qt::WindowStaysOnTopHint) == topmost)
+    if (f.testFlag(Qt::WindowStaysOnTopHint) == topmost) {
+        if (topmost && d->alive() && window->windowHandle()) {
+            // The window manager or the user may have taken the state away:
+            // the cache, fed by the window's own events, says so for free.
+            d->sync();
+            const xcb_window_t id = xcb_window_t(window->winId());
+            auto it = d->wins.find(id);
+            if (it != d->wins.end() && !it->second.above) {
+                xcb_ewmh_request_change_wm_state(&d->ewmh, d->screenNr, id, XCB_EWMH_WM_STATE_ADD,
+                                                 d->ewmh._NET_WM_STATE_ABOVE, 0,
+                                                 XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+                xcb_flush(d->c);
+            }
+        }
         return; // already in that band: costs nothing
+    }
     window->overrideWindowFlags(topmost ? f | Qt::WindowStaysOnTopHint
                                         : f & ~Qt::WindowStaysOnTopHint);
     // QWidget::setWindowFlag would hide the window; the QWindow flag changes

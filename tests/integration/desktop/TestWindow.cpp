@@ -72,4 +72,28 @@ bool hasStateAbove(quintptr window) {
     return found;
 }
 
+void removeStateAbove(quintptr window) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    auto atom = [&](const char* n) {
+        auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(n)), n), nullptr);
+        xcb_atom_t a = r ? r->atom : 0;
+        free(r);
+        return a;
+    };
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = xcb_window_t(window);
+    ev.type = atom("_NET_WM_STATE");
+    ev.data.data32[0] = 0; // remove
+    ev.data.data32[1] = atom("_NET_WM_STATE_ABOVE");
+    ev.data.data32[3] = 2;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_send_event(c, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&ev));
+    xcb_flush(c);
+    xcb_disconnect(c);
+}
+
 } // namespace brevik::test

@@ -35,5 +35,7 @@ WindowId findSoon(Desktop& d, const QString& cls, const std::optional<QString>& 
 // Whether the window's _NET_WM_STATE holds _NET_WM_STATE_ABOVE (read on a
 // connection of the test's own).
 bool hasStateAbove(quintptr window);
+// Asks the window manager to drop _NET_WM_STATE_ABOVE, as its window menu would.
+void removeStateAbove(quintptr window);
 
 } // namespace brevik::test

@@ -145,6 +145,14 @@ TEST(X11Desktop, TopmostIsSetAndClearedWithoutMovingTheWindow) {
     desk.SetTopmost(&w, true); // already on top: nothing changes
     EXPECT_EQ(w.geometry(), before);
 
+    // Taken away behind the program's back (the window menu): the next call restores it.
+    brevik::test::removeStateAbove(w.winId());
+    ASSERT_TRUE(waitUntil([&] { return !brevik::test::hasStateAbove(w.winId()); }));
+    EXPECT_TRUE(waitUntil([&] {
+        desk.SetTopmost(&w, true);
+        return brevik::test::hasStateAbove(w.winId());
+    }));
+
     desk.SetTopmost(&w, false);
     EXPECT_TRUE(waitUntil([&] { return !brevik::test::hasStateAbove(w.winId()); }));
     EXPECT_TRUE(w.isVisible());
