@@ -8,8 +8,8 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
-
 #include <QWebEnginePage>
+
 #include <memory>
 
 class QTemporaryFile;
@@ -20,7 +20,7 @@ namespace brevik {
 class DialogHost;
 
 // Owns the pane's rules: navigation only to about:blank and to files below the
-// data folder, no new windows, no file choosers, no downloads.
+// data folder, no form submissions, no new windows, no file choosers.
 class ExamPage : public QWebEnginePage {
     Q_OBJECT
 public:
