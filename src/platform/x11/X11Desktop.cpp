@@ -147,6 +147,7 @@ struct X11Desktop::Impl {
     qint64 lastRescan = -10000;
 
     std::unique_ptr<QSocketNotifier> notifier;
+    qint64 topmostAt = -1000; // tick of our last change to a window's topmost state
 
     // Keyboard map, read once.
     std::vector<xcb_keysym_t> keysyms;
@@ -445,6 +446,13 @@ struct X11Desktop::Impl {
         }
     }
 
+    void changeAbove(xcb_window_t w, bool on) {
+        xcb_ewmh_request_change_wm_state(
+            &ewmh, screenNr, w, on ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+            ewmh._NET_WM_STATE_ABOVE, 0, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+        xcb_flush(c);
+    }
+
     xcb_window_t readActive() {
         activeDirty = false;
         xcb_window_t w = 0;
@@ -609,18 +617,20 @@ void X11Desktop::SetTopmost(QWidget* window, bool topmost) {
     if (!window)
         return;
     const Qt::WindowFlags f = window->windowFlags();
+    QWindow* h = window->windowHandle();
+    const bool ours = d->alive() && h;
+    const xcb_window_t id = ours ? xcb_window_t(window->winId()) : 0;
+    const qint64 now = monotonicMs();
     if (f.testFlag(Qt::WindowStaysOnTopHint) == topmost) {
-        if (topmost && d->alive() && window->windowHandle()) {
-            // The window manager or the user may have taken the state away:
-            // the cache, fed by the window's own events, says so for free.
+        // The window manager or the user may have taken the state away: the
+        // cache, fed by the window's own events, says so for free. A change
+        // still on its way is given time to show up in the cache first.
+        if (topmost && ours && now - d->topmostAt >= 300) {
             d->sync();
-            const xcb_window_t id = xcb_window_t(window->winId());
             auto it = d->wins.find(id);
             if (it != d->wins.end() && !it->second.above) {
-                xcb_ewmh_request_change_wm_state(&d->ewmh, d->screenNr, id, XCB_EWMH_WM_STATE_ADD,
-                                                 d->ewmh._NET_WM_STATE_ABOVE, 0,
-                                                 XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
-                xcb_flush(d->c);
+                d->changeAbove(id, true);
+                d->topmostAt = now;
             }
         }
         return; // already in that band: costs nothing
@@ -629,8 +639,12 @@ void X11Desktop::SetTopmost(QWidget* window, bool topmost) {
                                         : f & ~Qt::WindowStaysOnTopHint);
     // QWidget::setWindowFlag would hide the window; the QWindow flag changes
     // _NET_WM_STATE_ABOVE on the mapped window.
-    if (QWindow* h = window->windowHandle())
+    if (h)
         h->setFlag(Qt::WindowStaysOnTopHint, topmost);
+    // Also on our own connection, so that it lands after any request we sent before.
+    if (ours && !topmost)
+        d->changeAbove(id, false);
+    d->topmostAt = now;
 }
 
 void X11Desktop::SetTopmostAt(QWidget* window, int x, int y) {

@@ -146,8 +146,10 @@ TEST(X11Desktop, TopmostIsSetAndClearedWithoutMovingTheWindow) {
     EXPECT_EQ(w.geometry(), before);
 
     // Taken away behind the program's back (the window menu): the next call restores it.
-    brevik::test::removeStateAbove(w.winId());
-    ASSERT_TRUE(waitUntil([&] { return !brevik::test::hasStateAbove(w.winId()); }));
+    ASSERT_TRUE(waitUntil([&] {
+        brevik::test::removeStateAbove(w.winId());
+        return !brevik::test::hasStateAbove(w.winId());
+    }));
     EXPECT_TRUE(waitUntil([&] {
         desk.SetTopmost(&w, true);
         return brevik::test::hasStateAbove(w.winId());
