@@ -5,6 +5,7 @@
 #include "app/Startup.h"
 #include "app/WorkFolders.h"
 #include "flow/Session.h"
+#include "flow/Unattended.h"
 #include "net/ResultSubmission.h"
 #include "platform/qt/Fonts.h"
 #include "platform/webengine/WebEnginePane.h"
@@ -15,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 using namespace brevik;
 
@@ -73,20 +75,36 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false); // the main window decides when the run ends
 
     AppState st;
-    QtDialogHost dialogs;
-    X11Desktop desktop;
     InstanceLock lock;
-    st.svc.dialogs = &dialogs;
+    X11Desktop desktop;
     st.svc.desktop = &desktop;
-    st.svc.terminate = [&lock] { endNow(lock, 0); };
 
-    const QString argumentText = opt.mode == Options::SelfCheck ? QString() : ArgumentText(args);
+    // An unattended run answers the dialogs itself and ends with its report.
+    const bool unattended = opt.mode == Options::SelfCheck || opt.mode == Options::TrialRun;
+    UnattendedDialogHost dialogs;
+    std::optional<UnattendedRun> run;
+    st.svc.terminate = [&lock] { endNow(lock, 0); };
+    if (unattended) {
+        run.emplace(st, dialogs, opt.selfCheckDir);
+        if (!run->prepare())
+            return 1;
+        run->exitProgram = [&lock](int rc) { endNow(lock, rc); };
+        st.svc.terminate = [&] { endNow(lock, run->finish()); };
+    }
+    st.svc.dialogs = &dialogs;
+
+    const QString argumentText = opt.mode == Options::SelfCheck  ? QString()
+                                 : opt.mode == Options::TrialRun ? opt.launchText
+                                                                 : ArgumentText(args);
     if (RunStartup(st, lock, argumentText, QCoreApplication::applicationDirPath()) !=
         StartupResult::Proceed)
-        endNow(lock, 0);
+        endNow(lock, run ? run->finish(QStringLiteral("start-up refused")) : 0);
     st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs);
 
     Session session(st);
     session.start();
-    endNow(lock, app.exec());
+    if (run)
+        run->begin(session);
+    const int rc = app.exec();
+    endNow(lock, run ? run->finish(QStringLiteral("the program ended early")) : rc);
 }

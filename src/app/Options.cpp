@@ -14,6 +14,10 @@ Options ParseOptions(const QStringList& args) {
     } else if (opt == QStringLiteral("--self-check") && args.size() == 2 && !args[1].isEmpty()) {
         o.mode = Options::SelfCheck;
         o.selfCheckDir = args[1];
+    } else if (opt == QStringLiteral("--trial-run") && args.size() >= 3 && !args[1].isEmpty()) {
+        o.mode = Options::TrialRun;
+        o.selfCheckDir = args[1];
+        o.launchText = ArgumentText(args.mid(2));
     } else {
         o.mode = Options::Invalid;
         o.error = QStringLiteral("unknown option or wrong arguments: ") + args.join(u' ');
@@ -25,6 +29,7 @@ QString Usage() {
     return QStringLiteral(
         "Usage: brevik [LAUNCH-LIST]\n"
         "       brevik --self-check DIR\n"
+        "       brevik --trial-run DIR LAUNCH-LIST\n"
         "       brevik --resend-pending\n"
         "       brevik --help\n"
         "\n"
@@ -33,6 +38,9 @@ QString Usage() {
         "--self-check DIR\n"
         "              run an unattended rehearsal through every screen, save a picture\n"
         "              of each screen, the printed result and a report to DIR.\n"
+        "--trial-run DIR LAUNCH-LIST\n"
+        "              the same unattended run as a real exam with the launch list, against\n"
+        "              the exam server named in setting.ini (for trials with a test server).\n"
         "--resend-pending\n"
         "              send the results kept after a failed submission again.\n"
         "--help        print this text.\n");

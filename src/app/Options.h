@@ -6,9 +6,10 @@ namespace brevik {
 // The program's own options. A launcher's list never starts with "--" (its
 // first item is "TEST TYPE = 8"), so such arguments are options.
 struct Options {
-    enum Mode { Exam, Help, SelfCheck, ResendPending, Invalid } mode = Exam;
-    QString selfCheckDir;
-    QString error; // Invalid: what was wrong
+    enum Mode { Exam, Help, SelfCheck, TrialRun, ResendPending, Invalid } mode = Exam;
+    QString selfCheckDir; // SelfCheck, TrialRun
+    QString launchText;   // TrialRun: the launch list
+    QString error;        // Invalid: what was wrong
 };
 
 Options ParseOptions(const QStringList& args);

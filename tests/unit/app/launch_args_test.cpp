@@ -60,3 +60,13 @@ TEST(Options, ArgumentTextJoinsWithSingleSpaces) {
                             QStringLiteral("8,id=rehearsal")}),
               QStringLiteral("TEST TYPE = 8,id=rehearsal"));
 }
+
+TEST(Options, TrialRunTakesAFolderAndTheLaunchList) {
+    const Options o = ParseOptions({QStringLiteral("--trial-run"), QStringLiteral("/tmp/t"),
+                                    QStringLiteral("TEST"), QStringLiteral("TYPE = 8,id=5")});
+    EXPECT_EQ(o.mode, Options::TrialRun);
+    EXPECT_EQ(o.selfCheckDir, QStringLiteral("/tmp/t"));
+    EXPECT_EQ(o.launchText, QStringLiteral("TEST TYPE = 8,id=5"));
+    EXPECT_EQ(ParseOptions({QStringLiteral("--trial-run"), QStringLiteral("/tmp/t")}).mode,
+              Options::Invalid);
+}

@@ -1,0 +1,65 @@
+#pragma once
+// An unattended run through the real windows, dialogs and web engine: the
+// program answers the dialogs itself, saves a picture of every screen and
+// dialog, prints the result to a PDF file and writes a report. Exam staff use
+// it to check a PC; a trial run does the same against a real exam server.
+#include "ui/dialogs/QtDialogHost.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QDialog;
+class QWidget;
+
+namespace brevik {
+
+struct AppState;
+class Session;
+
+// The program's dialog host. In an unattended run the print dialog is
+// answered by printing to the run's PDF file.
+class UnattendedDialogHost : public QtDialogHost {
+public:
+    QString pdfPath;
+    bool printDialog(QPrinter& printer) override;
+};
+
+class UnattendedRun {
+public:
+    UnattendedRun(AppState& st, UnattendedDialogHost& dialogs, const QString& dir);
+
+    // Where the run writes; false (with the reason on stderr) when it cannot.
+    bool prepare();
+    // Starts the script once the event loop runs.
+    void begin(Session& session);
+    // Records the last checks, writes report.txt and returns the exit code:
+    // 0 only when every step passed. why: a reason the run stopped early.
+    int finish(const QString& why = {});
+    // Ends the program with finish()'s exit code; set by the program.
+    std::function<void(int)> exitProgram;
+
+private:
+    void script();
+    void end(const QString& why = {});
+    void onDialog(QDialog* dialog);
+    bool check(const QString& step, bool ok, const QString& reason = {});
+    void snap(QWidget* window, const QString& name);
+    void settle(int ms);
+    void checkEnvironment();
+
+    AppState& st;
+    UnattendedDialogHost& dialogs_;
+    Session* session_ = nullptr;
+    QString dir_;
+    QStringList report_;
+    QElapsedTimer clock_;
+    qint64 stepStart_ = 0;
+    int pictures_ = 0;
+    int failures_ = 0;
+    int retries_ = 0;
+    bool finished_ = false;
+};
+
+} // namespace brevik
