@@ -11,6 +11,16 @@
 
 namespace brevik::test {
 
+namespace {
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+    auto* r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    xcb_atom_t a = r ? r->atom : 0;
+    free(r);
+    return a;
+}
+} // namespace
+
 TestWindow::TestWindow(const QStringList& args) {
     logPath_ = dir_.filePath(QStringLiteral("log"));
     proc_.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -52,13 +62,7 @@ WindowId findSoon(Desktop& d, const QString& cls, const std::optional<QString>& 
 
 bool hasStateAbove(quintptr window) {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    auto atom = [&](const char* n) {
-        auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(n)), n), nullptr);
-        xcb_atom_t a = r ? r->atom : 0;
-        free(r);
-        return a;
-    };
-    const xcb_atom_t state = atom("_NET_WM_STATE"), above = atom("_NET_WM_STATE_ABOVE");
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE"), above = atom(c, "_NET_WM_STATE_ABOVE");
     auto* r = xcb_get_property_reply(
         c, xcb_get_property(c, 0, xcb_window_t(window), state, XCB_ATOM_ATOM, 0, 32), nullptr);
     bool found = false;
@@ -74,19 +78,13 @@ bool hasStateAbove(quintptr window) {
 
 void removeStateAbove(quintptr window) {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    auto atom = [&](const char* n) {
-        auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(n)), n), nullptr);
-        xcb_atom_t a = r ? r->atom : 0;
-        free(r);
-        return a;
-    };
     xcb_client_message_event_t ev{};
     ev.response_type = XCB_CLIENT_MESSAGE;
     ev.format = 32;
     ev.window = xcb_window_t(window);
-    ev.type = atom("_NET_WM_STATE");
+    ev.type = atom(c, "_NET_WM_STATE");
     ev.data.data32[0] = 0; // remove
-    ev.data.data32[1] = atom("_NET_WM_STATE_ABOVE");
+    ev.data.data32[1] = atom(c, "_NET_WM_STATE_ABOVE");
     ev.data.data32[3] = 2;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     xcb_send_event(c, 0, root,
