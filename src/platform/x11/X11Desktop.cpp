@@ -118,8 +118,9 @@ struct X11Desktop::Impl {
         bool takesDelete = false;
         bool own = false;
         bool hidden = false;
-        bool above = false;    // _NET_WM_STATE_ABOVE
-        qint64 refusedAt = -1; // tick of the last close request it let time out
+        bool above = false;         // _NET_WM_STATE_ABOVE
+        qint64 refusedAt = -1;      // tick of the last close request it let time out
+        qint64 refusedFocusAt = -1; // tick the window manager last refused it the focus
     };
 
     xcb_connection_t* c = nullptr;
@@ -598,8 +599,18 @@ void X11Desktop::SetForegroundWindow(WindowId window) {
                                           XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME, 0);
     xcb_flush(d->c);
     // Key strokes that follow should reach this window: give the window
-    // manager a short, bounded time to move the focus.
-    d->waitFor(monotonicMs() + 100, [&] { return d->activeDirty && d->readActive() == window; });
+    // manager a short, bounded time to move the focus. When it refused this
+    // window lately, do not wait again: every tick would pay for it.
+    const qint64 now = monotonicMs();
+    auto it = d->wins.find(window);
+    if (it != d->wins.end() && it->second.refusedFocusAt >= 0 &&
+        now - it->second.refusedFocusAt < 5000)
+        return;
+    if (!d->waitFor(now + focusWaitMs,
+                    [&] { return d->activeDirty && d->readActive() == window; })) {
+        if (auto w = d->wins.find(window); w != d->wins.end())
+            w->second.refusedFocusAt = now;
+    }
 }
 
 void X11Desktop::KeyEvent(int virtualKey, bool keyUp) {

@@ -33,6 +33,8 @@ public:
     WorkArea GetWorkArea() override;
 
     static constexpr int closeWaitMs = 200;
+    // How long SetForegroundWindow waits for the window manager to move the focus.
+    static constexpr int focusWaitMs = 100;
     // Blocking round trips made so far (benchmarks and tests look at it).
     quint64 roundTrips() const;
 
