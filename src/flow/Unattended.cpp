@@ -155,8 +155,10 @@ void UnattendedRun::onDialog(QDialog* d) {
                title == QStringLiteral("解答時間終了") || title == QStringLiteral("終了確認")) {
         press(QMessageBox::Yes, QStringLiteral("はい"));
     } else if (title == QStringLiteral("送信失敗")) {
-        check(QStringLiteral("result submission attempt"), false,
-              qobject_cast<QMessageBox*>(d) ? qobject_cast<QMessageBox*>(d)->text() : title);
+        // Not a failure of the run by itself: the retries that follow decide.
+        const auto* box = qobject_cast<QMessageBox*>(d);
+        report_ << QStringLiteral("result submission refused, retrying: ") +
+                       (box ? box->text().replace(u'\n', u' ') : title);
         press(QMessageBox::Ok, QStringLiteral("OK"));
     } else if (title == QStringLiteral("送信リトライ")) {
         if (++retries_ <= kMaxResultRetries)
@@ -164,6 +166,9 @@ void UnattendedRun::onDialog(QDialog* d) {
         else
             press(QMessageBox::Cancel, QStringLiteral("キャンセル"));
     } else if (title == QStringLiteral("送信中止")) {
+        check(QStringLiteral("result submission"), false,
+              QStringLiteral("given up after %1 retries; the result was kept")
+                  .arg(kMaxResultRetries));
         press(QMessageBox::Ok, QStringLiteral("OK"));
     } else {
         // A refusal or an error: the run cannot go on as an examinee's would.

@@ -1,0 +1,150 @@
+// Whole runs of the program: the unattended rehearsal, and real runs against
+// the reference exam server over HTTPS on 127.0.0.1.
+#include "../net/ExamServerProcess.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+using namespace brevik::test;
+
+namespace {
+
+const QString kLaunch = QStringLiteral(
+    "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"
+    "課題ファイル = t,試験機関名 = 第一会場,id=4711");
+
+// A copy of the program's folder (so runs never share the data folder) and a
+// temporary folder of the run's own.
+class Run : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app = tmp.path() + QStringLiteral("/app/");
+        temp = tmp.path() + QStringLiteral("/tmp/");
+        out = tmp.path() + QStringLiteral("/out/");
+        QDir().mkpath(app + QStringLiteral("data/images"));
+        QDir().mkpath(temp);
+        const QString b = binaryDir() + u'/';
+        for (const char* f : {"brevik", "fonts.conf", "data/qfile.dat", "data/exam.dat",
+                              "data/images/pass.gif", "data/images/fail.gif"})
+            ASSERT_TRUE(QFile::copy(b + QLatin1String(f), app + QLatin1String(f))) << f;
+    }
+
+    void pointAt(const ExamServerProcess& server) {
+        QDir().mkpath(temp + QStringLiteral("tolva_net_vovuza"));
+        writeFile(
+            temp + QStringLiteral("tolva_net_vovuza/setting.ini"),
+            QStringLiteral("[server]\nregister=%1/api/grade/register\nresult=%1/api/grade/result\n"
+                           "cafile=%2\n")
+                .arg(server.baseUrl(), testCerts().caFile)
+                .toUtf8());
+    }
+
+    int run(const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), temp);
+        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(app + QStringLiteral("brevik"), args);
+        if (!p.waitForFinished(240000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        log = p.readAll();
+        report = QString::fromUtf8(readFile(out + QStringLiteral("report.txt")));
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    void expectCleanEnd() {
+        EXPECT_TRUE(QDir(app + QStringLiteral("data"))
+                        .entryList({QStringLiteral("index*.html")}, QDir::Files)
+                        .isEmpty());
+        EXPECT_TRUE(QDir(temp + QStringLiteral("quillo")).entryList(QDir::Files).isEmpty());
+    }
+
+    static QList<QJsonObject> requestsTo(ExamServerProcess& server, const QString& path) {
+        QList<QJsonObject> r;
+        for (const auto& q : server.requests())
+            if (q.value(QStringLiteral("path")).toString() == path)
+                r << q;
+        return r;
+    }
+    static QUrlQuery query(const QJsonObject& request) {
+        return QUrlQuery(
+            QUrl(QStringLiteral("https://h") + request.value(QStringLiteral("target")).toString()));
+    }
+
+    QTemporaryDir tmp;
+    QString app, temp, out, report;
+    QByteArray log;
+};
+
+} // namespace
+
+TEST_F(Run, SelfCheckWalksEveryScreenAndLeavesNothingBehind) {
+    ASSERT_EQ(run({QStringLiteral("--self-check"), out}), 0) << log.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("RESULT: every step passed")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("rehearsal: no server contacted")));
+    const QStringList pictures = QDir(out).entryList({QStringLiteral("*.png")}, QDir::Files);
+    EXPECT_GE(pictures.size(), 10) << pictures.join(u' ').toStdString();
+    EXPECT_GT(QFileInfo(out + QStringLiteral("result.pdf")).size(), 0);
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"),
+               {out + QStringLiteral("result.pdf"), QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    EXPECT_TRUE(QString::fromUtf8(text.readAll()).contains(QStringLiteral("ヴァルネ 太郎")));
+    expectCleanEnd();
+}
+
+TEST_F(Run, RealRunRegistersAndReportsTheResult) {
+    ExamServerProcess server;
+    ASSERT_TRUE(server.running());
+    pointAt(server);
+    ASSERT_EQ(run({QStringLiteral("--trial-run"), out, kLaunch}), 0)
+        << log.toStdString() << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("real run against")));
+
+    const auto reg = requestsTo(server, QStringLiteral("/api/grade/register"));
+    ASSERT_EQ(reg.size(), 1);
+    EXPECT_EQ(query(reg[0]).queryItemValue(QStringLiteral("ExeID")), QStringLiteral("4711"));
+    const auto res = requestsTo(server, QStringLiteral("/api/grade/result"));
+    ASSERT_EQ(res.size(), 1);
+    const QString target = res[0].value(QStringLiteral("target")).toString();
+    const QUrlQuery q = query(res[0]);
+    // The keys in their order, the values as the program sends them.
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral(
+                "^/api/grade/result\\?RFN=A&RGN=A&result_id=-?\\d+&jid=-?\\d+&exe_id=4711&SP=70"
+                "&TC=\\d{4}/\\d\\d/\\d\\d%20\\d\\d:\\d\\d:\\d\\d&GOUHI=True$"))
+            .match(target)
+            .hasMatch())
+        << target.toStdString();
+    EXPECT_EQ(q.queryItemValue(QStringLiteral("GOUHI")), QStringLiteral("True"));
+    expectCleanEnd();
+    EXPECT_TRUE(QDir(temp + QStringLiteral("brevik_result")).entryList(QDir::Files).isEmpty())
+        << "nothing kept: the result was accepted";
+}
+
+TEST_F(Run, RefusedResultIsSentAgainAndAccepted) {
+    ExamServerProcess server({QStringLiteral("--fail-results"), QStringLiteral("1")});
+    ASSERT_TRUE(server.running());
+    pointAt(server);
+    ASSERT_EQ(run({QStringLiteral("--trial-run"), out, kLaunch}), 0)
+        << log.toStdString() << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("result submission refused, retrying")));
+    const auto res = requestsTo(server, QStringLiteral("/api/grade/result"));
+    ASSERT_EQ(res.size(), 2);
+    EXPECT_EQ(query(res[0]).queryItemValue(QStringLiteral("jid")),
+              query(res[1]).queryItemValue(QStringLiteral("jid")));
+    expectCleanEnd();
+}
