@@ -63,7 +63,6 @@ public:
     QTimer* Timer1 = nullptr;
 
     // Fields; they survive an unload.
-    QString strKanjiName;
     QString test_start_time;
     WorkArea rcWorkArea;
     bool blnResultPrinted = false;

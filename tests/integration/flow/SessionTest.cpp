@@ -1,88 +1,18 @@
 // The main button's phases with the real web engine, the sample exam's data
 // files and, for real runs, the reference exam server.
-#include "flow/Session.h"
 #include "../net/ExamServerProcess.h"
-#include "app/Defaults.h"
-#include "app/LaunchArgs.h"
-#include "exam/frmKaikei.h"
-#include "platform/fake/FakeDesktop.h"
-#include "platform/fake/ScriptedDialogHost.h"
-#include "platform/webengine/WebEnginePane.h"
-#include "support/TestSupport.h"
-#include "ui/main/frmMain.h"
+#include "support/SessionFixture.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QUrlQuery>
-#include <gtest/gtest.h>
 
 using namespace brevik;
 using namespace brevik::test;
 
 namespace {
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public SessionFixture {
 protected:
-    void SetUp() override {
-        root = tmp.path() + QStringLiteral("/");
-        data = root + QStringLiteral("data/");
-        QDir().mkpath(data + QStringLiteral("images"));
-        for (const char* f : {"qfile.dat", "exam.dat", "images/pass.gif", "images/fail.gif"})
-            QFile::copy(binaryDir() + QStringLiteral("/data/") + QLatin1String(f),
-                        data + QLatin1String(f));
-        st.strAppPath = root;
-        st.strDataPath = data;
-        st.strWorkPath = root + QStringLiteral("quillo/");
-        st.strResultPath = root + QStringLiteral("brevik_result/");
-        QDir().mkpath(st.strWorkPath);
-        QDir().mkpath(st.strResultPath);
-        st.strDbPassword = QString::fromLatin1(kDbPassword);
-        st.strUserAgent = QString::fromLatin1(kUserAgent);
-        st.strRegisterUrl =
-            QStringLiteral("https://127.0.0.1:%1/api/grade/register").arg(deadPort());
-        st.arrLaunchArgs = BuildLaunchList(QString(), QDateTime::currentDateTime());
-        st.svc.dialogs = &dialogs;
-        st.svc.desktop = &desktop;
-        st.svc.makePane = webEnginePaneFactory(data, &dialogs);
-        st.svc.terminate = [this] { ++terminated; };
-    }
-
-    // Windows with web views are hidden, never destroyed: tearing views down
-    // between tests is not what the program ever does.
-    void TearDown() override {
-        if (!session)
-            return;
-        // The fixture's fakes go away with the test: nothing may tick on.
-        if (frmKaikei* exam = session->exam()) {
-            exam->Timer1->stop();
-            exam->Timer2->stop();
-            exam->blnBlockUnload = false;
-            exam->close();
-        }
-        session->main().Timer1->stop();
-        session->main().onTimer1Tick = nullptr;
-        session->main().hide();
-        session.release();
-    }
-
-    void start(const QString& launchText = QString()) {
-        if (!launchText.isEmpty())
-            st.arrLaunchArgs = BuildLaunchList(launchText, QDateTime::currentDateTime());
-        session = std::make_unique<Session>(st);
-        session->main().onNoWindowLeft = [] {};
-        session->start();
-    }
-    frmMain& main() { return session->main(); }
-    QString caption() { return main().Command1->text(); }
-    WebEnginePane& pane() { return static_cast<WebEnginePane&>(*main().wbMain); }
-    QString pageText() {
-        return pane().evaluate(QStringLiteral("document.body.innerText")).toString();
-    }
-    void click() { session->Command1_Click(); }
     // From the first screen to the registration form.
     void toForm() {
         start();
@@ -95,19 +25,12 @@ protected:
             std::count_if(dialogs.shown.begin(), dialogs.shown.end(),
                           [](const ShownDialog& d) { return d.kind == ShownDialog::UserInfo; }));
     }
-
-    QTemporaryDir tmp;
-    QString root, data;
-    AppState st;
-    ScriptedDialogHost dialogs;
-    FakeDesktop desktop;
-    std::unique_ptr<Session> session;
-    int terminated = 0;
+    void SetUp() override {
+        SessionFixture::SetUp();
+        st.strRegisterUrl =
+            QStringLiteral("https://127.0.0.1:%1/api/grade/register").arg(deadPort());
+    }
 };
-
-const QString kRealLaunch = QStringLiteral(
-    "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"
-    "課題ファイル = t,試験機関名 = 第一会場,id=4711");
 
 } // namespace
 

@@ -2,102 +2,17 @@
 // engine; the exam is reached through the main button like an examinee does.
 #include "results/EndProcessing.h"
 #include "../net/ExamServerProcess.h"
-#include "app/Defaults.h"
-#include "app/LaunchArgs.h"
-#include "exam/frmKaikei.h"
-#include "flow/Session.h"
-#include "platform/fake/FakeDesktop.h"
-#include "platform/fake/ScriptedDialogHost.h"
-#include "platform/webengine/WebEnginePane.h"
 #include "results/ResultPage.h"
-#include "support/TestSupport.h"
-#include "ui/main/frmMain.h"
+#include "support/SessionFixture.h"
 
-#include <QDir>
-#include <QFile>
 #include <QLabel>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QUrlQuery>
-#include <gtest/gtest.h>
 
 using namespace brevik;
 using namespace brevik::test;
 
 namespace {
-
-class EndTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root = tmp.path() + QStringLiteral("/");
-        data = root + QStringLiteral("data/");
-        QDir().mkpath(data + QStringLiteral("images"));
-        for (const char* f : {"qfile.dat", "exam.dat", "images/pass.gif", "images/fail.gif"})
-            QFile::copy(binaryDir() + QStringLiteral("/data/") + QLatin1String(f),
-                        data + QLatin1String(f));
-        st.strAppPath = root;
-        st.strDataPath = data;
-        st.strWorkPath = root + QStringLiteral("quillo/");
-        st.strResultPath = root + QStringLiteral("brevik_result/");
-        QDir().mkpath(st.strWorkPath);
-        QDir().mkpath(st.strResultPath);
-        st.strDbPassword = QString::fromLatin1(kDbPassword);
-        st.strUserAgent = QString::fromLatin1(kUserAgent);
-        st.arrLaunchArgs = BuildLaunchList(QString(), QDateTime::currentDateTime());
-        st.svc.dialogs = &dialogs;
-        st.svc.desktop = &desktop;
-        st.svc.makePane = webEnginePaneFactory(data, &dialogs);
-        st.svc.terminate = [this] { ++terminated; };
-    }
-    void TearDown() override {
-        if (!session)
-            return;
-        // The fixture's fakes go away with the test: nothing may tick on.
-        if (frmKaikei* exam = session->exam()) {
-            exam->Timer1->stop();
-            exam->Timer2->stop();
-            exam->blnBlockUnload = false;
-            exam->close();
-        }
-        session->main().Timer1->stop();
-        session->main().onTimer1Tick = nullptr;
-        session->main().hide();
-        session.release(); // web views are never torn down between tests
-    }
-
-    // Registers (sample record) and opens the exam screen.
-    frmKaikei& toExam(const QString& launchText = QString()) {
-        if (!launchText.isEmpty())
-            st.arrLaunchArgs = BuildLaunchList(launchText, QDateTime::currentDateTime());
-        session = std::make_unique<Session>(st);
-        session->main().onNoWindowLeft = [] {};
-        session->start();
-        session->Command1_Click();
-        dialogs.answer({Answer::Register});
-        session->Command1_Click();
-        session->Command1_Click();
-        EXPECT_NE(session->exam(), nullptr);
-        return *session->exam();
-    }
-    frmMain& main() { return session->main(); }
-    QVariant eval(const QString& js) {
-        return static_cast<WebEnginePane&>(*main().wbMain).evaluate(js);
-    }
-
-    QTemporaryDir tmp;
-    QString root, data;
-    AppState st;
-    ScriptedDialogHost dialogs;
-    FakeDesktop desktop;
-    std::unique_ptr<Session> session;
-    int terminated = 0;
-};
-
-const QString kRealLaunch = QStringLiteral(
-    "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"
-    "課題ファイル = t,試験機関名 = 第一会場,id=4711");
-
+using EndTest = SessionFixture;
 } // namespace
 
 TEST_F(EndTest, EndButtonLeadsToTheResultPageInARehearsal) {
