@@ -16,11 +16,11 @@ bool readNumber(const std::string& s, long& out) {
 
 } // namespace
 
-std::optional<ReplyForm> parseReplyForm(const std::string& spec) {
+std::optional<ReplyForm> parseReplyForm(const std::string& formText) {
     ReplyForm f;
-    const auto colon = spec.find(':');
-    const std::string head = spec.substr(0, colon);
-    const std::string arg = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const auto colon = formText.find(':');
+    const std::string head = formText.substr(0, colon);
+    const std::string arg = colon == std::string::npos ? std::string() : formText.substr(colon + 1);
     long n = 0;
     if (head == "accept" && colon == std::string::npos)
         return f;

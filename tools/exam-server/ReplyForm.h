@@ -24,6 +24,6 @@ struct ReplyForm {
 
 // Parses "accept", "text:...", "refuse:CODE", "fatal", "error-page", "error-page-200",
 // "empty", "close", "bytes:N", "status:N", "slow:MS[:FORM]". nullopt on a bad form.
-std::optional<ReplyForm> parseReplyForm(const std::string& spec);
+std::optional<ReplyForm> parseReplyForm(const std::string& formText);
 
 } // namespace examserver

@@ -158,10 +158,10 @@ std::string nextArg(int& i, int argc, char** argv) {
 }
 
 ReplyForm formArg(int& i, int argc, char** argv) {
-    const std::string spec = nextArg(i, argc, argv);
-    const auto f = parseReplyForm(spec);
+    const std::string formText = nextArg(i, argc, argv);
+    const auto f = parseReplyForm(formText);
     if (!f) {
-        std::fprintf(stderr, "exam-server: unknown reply form \"%s\"\n\n%s", spec.c_str(), kUsage);
+        std::fprintf(stderr, "exam-server: unknown reply form \"%s\"\n\n%s", formText.c_str(), kUsage);
         std::exit(2);
     }
     return *f;
