@@ -1,0 +1,150 @@
+// The program as src/main.cpp composes it, in a rehearsal run driven like the
+// unattended run (dialogs answered by the program), with timestamps: launch to
+// the first screen's text painted, the "試験開始" click to the exam screen
+// painted, and the memory of all processes on the first screen, during the
+// exam and on the result page. The fixed wait before the exam screen is left
+// out: only this probe's desktop skips it.
+#include "Measure.h"
+
+#include "app/BrevikApplication.h"
+#include "app/InstanceLock.h"
+#include "app/Startup.h"
+#include "exam/frmKaikei.h"
+#include "flow/Session.h"
+#include "flow/Unattended.h"
+#include "platform/qt/Fonts.h"
+#include "platform/webengine/WebEnginePane.h"
+#include "platform/x11/X11Desktop.h"
+#include "ui/main/frmMain.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace brevik;
+
+namespace {
+
+// The real desktop, except that the fixed wait returns at once.
+class NoWaitDesktop : public Desktop {
+public:
+    explicit NoWaitDesktop(Desktop& real) : d(real) {}
+    bool available() const override { return d.available(); }
+    WindowId FindWindow(const QString& c, const std::optional<QString>& t) override {
+        return d.FindWindow(c, t);
+    }
+    bool RequestClose(WindowId w) override { return d.RequestClose(w); }
+    void SetForegroundWindow(WindowId w) override { d.SetForegroundWindow(w); }
+    void KeyEvent(int vk, bool up) override { d.KeyEvent(vk, up); }
+    void SetTopmost(QWidget* w, bool on) override { d.SetTopmost(w, on); }
+    void SetTopmostAt(QWidget* w, int x, int y) override { d.SetTopmostAt(w, x, y); }
+    qint64 GetTickCount() override { return d.GetTickCount(); }
+    void wait_ms(int) override {}
+    WorkArea GetWorkArea() override { return d.GetWorkArea(); }
+
+private:
+    Desktop& d;
+};
+
+// Registers with the sample record and confirms every question with yes.
+void answer(QDialog* d) {
+    if (auto* box = qobject_cast<QMessageBox*>(d)) {
+        QAbstractButton* b = box->button(QMessageBox::Yes);
+        if (!b)
+            b = box->button(QMessageBox::Ok);
+        if (b) {
+            b->click();
+            return;
+        }
+    }
+    const auto buttons = d->findChildren<QAbstractButton*>();
+    for (QAbstractButton* b : buttons) {
+        const QString t = b->text().remove(u'&');
+        if (t.startsWith(QStringLiteral("登録")) || t.startsWith(QStringLiteral("はい"))) {
+            b->click();
+            return;
+        }
+    }
+    d->accept();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    InstallFontSubstitutes(QStringLiteral(BREVIK_BINARY_DIR "/fonts.conf"));
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    BrevikApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    AppState st;
+    InstanceLock lock;
+    X11Desktop x11;
+    NoWaitDesktop desktop(x11);
+    st.svc.desktop = &desktop;
+    QTemporaryDir out;
+    UnattendedDialogHost dialogs;
+    dialogs.pdfPath = out.filePath(QStringLiteral("result.pdf"));
+    dialogs.onDialogShown = answer;
+    st.svc.dialogs = &dialogs;
+    st.svc.terminate = [&lock] {
+        lock.unlock();
+        bench::endProcess(0);
+    };
+    if (RunStartup(st, lock, QString(), QStringLiteral(BREVIK_BINARY_DIR)) !=
+        StartupResult::Proceed) {
+        std::fprintf(stderr, "brevik_probe: start-up refused\n");
+        return 1;
+    }
+    st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs);
+
+    Session session(st);
+    session.start();
+    frmMain& main = session.main();
+    auto fail = [&](const char* what) {
+        std::fprintf(stderr, "brevik_probe: %s\n", what);
+        DeleteWorkingFiles(st);
+        lock.unlock();
+        bench::endProcess(1);
+    };
+
+    QTimer::singleShot(0, [&] {
+        if (!bench::waitUntil([&] { return bench::hasText(main.wbMain->widget()); }))
+            fail("the first screen showed no text within 60 s");
+        bench::figure("first_painted_ms", bench::msSinceLaunch());
+        bench::settle(1000);
+        bench::memoryFigures("first", "first-screen");
+
+        main.Command1->click(); // 了解: the registration form
+        main.Command1->click(); // 登録: the sample record, confirmed
+        if (main.Command1->text() != QStringLiteral("試験開始"))
+            fail("registration did not reach the exam-start screen");
+        bench::settle(300);
+
+        const double clicked = bench::msNow();
+        main.Command1->click(); // 試験開始
+        frmKaikei* exam = session.exam();
+        if (!exam || !bench::waitUntil([&] { return bench::hasText(exam->wbQuestion->widget()); }))
+            fail("the exam screen showed no text within 60 s");
+        bench::figure("exam_painted_ms", bench::msNow() - clicked);
+        bench::settle(1000);
+        bench::memoryFigures("exam", "exam");
+
+        exam->Command1_Click(); // the end button, confirmed: the result page
+        if (!bench::waitUntil([&] {
+                return main.isVisible() && main.Command1->text() == QStringLiteral("試験終了") &&
+                       bench::hasText(main.wbMain->widget());
+            }))
+            fail("the result page showed no text within 60 s");
+        bench::settle(1000);
+        bench::memoryFigures("result", "result-page");
+
+        main.Command1->click(); // 試験終了, confirmed: working files deleted, the run ends
+        fail("the run did not end after the last step");
+    });
+    return app.exec();
+}
