@@ -148,3 +148,42 @@ TEST_F(Run, RefusedResultIsSentAgainAndAccepted) {
               query(res[1]).queryItemValue(QStringLiteral("jid")));
     expectCleanEnd();
 }
+
+TEST_F(Run, GivenUpResultIsKeptAndResentLater) {
+    int port = 0;
+    QString db;
+    {
+        ExamServerProcess refusing({QStringLiteral("--result-reply"), QStringLiteral("refuse")});
+        ASSERT_TRUE(refusing.running());
+        port = refusing.port();
+        db = refusing.dbFile;
+        pointAt(refusing);
+        // The unattended run retries, then gives up: the run fails, the result is kept.
+        EXPECT_EQ(run({QStringLiteral("--trial-run"), out, kLaunch}), 1) << log.toStdString();
+        EXPECT_TRUE(report.contains(QStringLiteral("given up"))) << report.toStdString();
+    }
+    const QString kept = temp + QStringLiteral("brevik_result/");
+    ASSERT_EQ(QDir(kept).entryList(QDir::Files).size(), 1);
+
+    // Nobody listening: the file stays and the exit code says so.
+    EXPECT_EQ(run({QStringLiteral("--resend-pending")}), 1);
+    EXPECT_TRUE(log.contains("kept")) << log.toStdString();
+    EXPECT_EQ(QDir(kept).entryList(QDir::Files).size(), 1);
+
+    ExamServerProcess accepting({QStringLiteral("--db"), db}, port);
+    ASSERT_TRUE(accepting.running());
+    EXPECT_EQ(run({QStringLiteral("--resend-pending")}), 0) << log.toStdString();
+    EXPECT_TRUE(log.contains("delivered")) << log.toStdString();
+    EXPECT_TRUE(QDir(kept).entryList(QDir::Files).isEmpty());
+    const auto res = requestsTo(accepting, QStringLiteral("/api/grade/result"));
+    ASSERT_EQ(res.size(), 1);
+    EXPECT_EQ(query(res[0]).queryItemValue(QStringLiteral("SP")), QStringLiteral("70"));
+}
+
+TEST_F(Run, OwnOptions) {
+    EXPECT_EQ(run({QStringLiteral("--help")}), 0);
+    EXPECT_TRUE(log.contains("--self-check DIR")) << log.toStdString();
+    EXPECT_EQ(run({QStringLiteral("--no-such-option")}), 2);
+    EXPECT_TRUE(log.contains("--no-such-option")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Usage:")) << log.toStdString();
+}
