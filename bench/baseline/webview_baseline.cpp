@@ -19,11 +19,12 @@
 int main(int argc, char** argv) {
     const int n = argc > 1 ? std::atoi(argv[1]) : 1;
     if (n < 1 || n > 16) {
-        std::fprintf(stderr, "usage: webview_baseline [N views, 1-16]\n");
+        std::fprintf(stderr, "usage: webview_baseline [N views, 1-16] [WIDTHxHEIGHT]\n");
         return 2;
     }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    bench::figure("stage_app_ms", bench::msSinceLaunch());
 
     QTemporaryDir dir;
     const QString page = dir.filePath(QStringLiteral("page.html"));
@@ -41,7 +42,14 @@ int main(int argc, char** argv) {
     f.close();
 
     QWidget window;
-    window.resize(885, 520);
+    // The size of the main window's pane area; another (WxH, the second
+    // argument) shows how memory follows the panes' pixels.
+    QSize size(885, 520);
+    if (argc > 2) {
+        const QStringList wh = QString::fromLocal8Bit(argv[2]).split(u'x');
+        size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
+    }
+    window.resize(size);
     auto* grid = new QGridLayout(&window);
     QList<QWebEngineView*> views;
     for (int i = 0; i < n; ++i) {
@@ -51,6 +59,7 @@ int main(int argc, char** argv) {
         views << v;
     }
     window.show();
+    bench::figure("stage_shown_ms", bench::msSinceLaunch());
 
     QTimer::singleShot(0, [&] {
         const bool painted = bench::waitUntil([&] {

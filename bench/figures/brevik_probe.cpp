@@ -25,6 +25,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
+#include <vector>
 
 using namespace brevik;
 
@@ -80,6 +82,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrevikApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    bench::figure("stage_app_ms", bench::msSinceLaunch());
 
     AppState st;
     InstanceLock lock;
@@ -101,9 +104,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs);
+    bench::figure("stage_startup_ms", bench::msSinceLaunch());
 
     Session session(st);
     session.start();
+    bench::figure("stage_shown_ms", bench::msSinceLaunch());
     frmMain& main = session.main();
     auto fail = [&](const char* what) {
         std::fprintf(stderr, "brevik_probe: %s\n", what);
@@ -112,39 +117,54 @@ int main(int argc, char** argv) {
         bench::endProcess(1);
     };
 
-    QTimer::singleShot(0, [&] {
-        if (!bench::waitUntil([&] { return bench::hasText(main.wbMain->widget()); }))
-            fail("the first screen showed no text within 60 s");
-        bench::figure("first_painted_ms", bench::msSinceLaunch());
-        bench::settle(1000);
-        bench::memoryFigures("first", "first-screen");
-
-        main.Command1->click(); // 了解: the registration form
-        main.Command1->click(); // 登録: the sample record, confirmed
-        if (main.Command1->text() != QStringLiteral("試験開始"))
-            fail("registration did not reach the exam-start screen");
-        bench::settle(300);
-
-        const double clicked = bench::msNow();
-        main.Command1->click(); // 試験開始
-        frmKaikei* exam = session.exam();
-        if (!exam || !bench::waitUntil([&] { return bench::hasText(exam->wbQuestion->widget()); }))
-            fail("the exam screen showed no text within 60 s");
-        bench::figure("exam_painted_ms", bench::msNow() - clicked);
-        bench::settle(1000);
-        bench::memoryFigures("exam", "exam");
-
-        exam->Command1_Click(); // the end button, confirmed: the result page
-        if (!bench::waitUntil([&] {
-                return main.isVisible() && main.Command1->text() == QStringLiteral("試験終了") &&
-                       bench::hasText(main.wbMain->widget());
-            }))
-            fail("the result page showed no text within 60 s");
-        bench::settle(1000);
-        bench::memoryFigures("result", "result-page");
-
-        main.Command1->click(); // 試験終了, confirmed: working files deleted, the run ends
-        fail("the run did not end after the last step");
-    });
+    // Each click returns to the event loop before the next step, as an
+    // examinee's click does: windows deleted later are gone by then.
+    frmKaikei* exam = nullptr;
+    double clicked = 0;
+    const std::vector<std::function<void()>> steps{
+        [&] {
+            if (!bench::waitUntil([&] { return bench::hasText(main.wbMain->widget()); }))
+                fail("the first screen showed no text within 60 s");
+            bench::figure("first_painted_ms", bench::msSinceLaunch());
+            bench::settle(1000);
+            bench::memoryFigures("first", "first-screen");
+        },
+        [&] { main.Command1->click(); }, // 了解: the registration form
+        [&] { main.Command1->click(); }, // 登録: the sample record, confirmed
+        [&] {
+            if (main.Command1->text() != QStringLiteral("試験開始"))
+                fail("registration did not reach the exam-start screen");
+            bench::settle(300);
+            clicked = bench::msNow();
+            main.Command1->click();
+            exam = session.exam();
+            if (!exam ||
+                !bench::waitUntil([&] { return bench::hasText(exam->wbQuestion->widget()); }))
+                fail("the exam screen showed no text within 60 s");
+            bench::figure("exam_painted_ms", bench::msNow() - clicked);
+            bench::settle(1000);
+            bench::memoryFigures("exam", "exam");
+        },
+        [&] { exam->Command1_Click(); }, // the end button, confirmed: the result page
+        [&] {
+            if (!bench::waitUntil([&] {
+                    return main.isVisible() &&
+                           main.Command1->text() == QStringLiteral("試験終了") &&
+                           bench::hasText(main.wbMain->widget());
+                }))
+                fail("the result page showed no text within 60 s");
+            bench::settle(1000);
+            bench::memoryFigures("result", "result-page");
+        },
+        [&] { main.Command1->click(); }, // 試験終了, confirmed: files deleted, the run ends
+        [&] { fail("the run did not end after the last step"); },
+    };
+    std::size_t next = 0;
+    std::function<void()> runNext = [&] {
+        steps[next++]();
+        if (next < steps.size())
+            QTimer::singleShot(0, runNext);
+    };
+    QTimer::singleShot(0, runNext);
     return app.exec();
 }
