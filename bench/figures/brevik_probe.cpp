@@ -26,6 +26,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <malloc.h>
 #include <vector>
 
 using namespace brevik;
@@ -154,6 +155,9 @@ int main(int argc, char** argv) {
                 }))
                 fail("the result page showed no text within 60 s");
             bench::settle(1000);
+            // BENCH_TRIM=1: hand freed heap back first, to tell retained heap from live data.
+            if (qEnvironmentVariableIntValue("BENCH_TRIM"))
+                malloc_trim(0);
             bench::memoryFigures("result", "result-page");
         },
         [&] { main.Command1->click(); }, // 試験終了, confirmed: files deleted, the run ends
