@@ -105,6 +105,9 @@ void Session::registerExaminee() {
                               r.strState + r.strCity + r.strAddress1,
                               r.strAddress2,
                               r.strTel};
+    // Only a "登録" of this showing registers: closing the window is no
+    // confirmation, whatever an earlier press answered.
+    st.intDlgResult = false;
     step([&] { st.svc.dialogs->frmUserInfo(texts, st.intDlgResult); });
     if (!st.intDlgResult)
         return;

@@ -220,3 +220,20 @@ TEST_F(SessionTest, ExamEndCreatesAMissingWorkFolder) {
     EXPECT_EQ(terminated, 1);
     EXPECT_TRUE(QFileInfo(st.strWorkPath).isDir());
 }
+
+TEST_F(SessionTest, ClosingTheConfirmationNeverRegisters) {
+    ExamServerProcess server(
+        {QStringLiteral("--register-reply"), QStringLiteral("refuse:ADD ERR")});
+    ASSERT_TRUE(server.running());
+    pointAt(st, server);
+    start(kRealLaunch);
+    click();
+    dialogs.answer({Answer::Register, Answer::Retry});
+    click(); // confirmed and refused
+    ASSERT_EQ(server.requests().size(), 1);
+    dialogs.answer({Answer::Close});
+    click(); // the confirmation closed by its title bar
+    EXPECT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(caption(), QStringLiteral("登録"));
+    EXPECT_EQ(dialogs.shown.back().kind, ShownDialog::UserInfo);
+}
