@@ -194,11 +194,11 @@ void UnattendedRun::script() {
                QStringLiteral("caption is ") + main.Command1->text()))
         return end();
 
-    s.Command1_Click();
+    main.Command1->click();
     snap(&main, QStringLiteral("registration-form"));
     check(QStringLiteral("registration form"), main.Command1->text() == QStringLiteral("登録"));
 
-    s.Command1_Click(); // the empty form takes the sample record; the dialog is answered "登録"
+    main.Command1->click(); // the empty form takes the sample record; the dialog is answered "登録"
     const bool registered = main.Command1->text() == QStringLiteral("試験開始");
     check(QStringLiteral("registration"), registered,
           QStringLiteral("caption stayed ") + main.Command1->text());
@@ -210,7 +210,7 @@ void UnattendedRun::script() {
               QFileInfo::exists(st.strDataPath + QStringLiteral("index3.html")));
     snap(&main, QStringLiteral("exam-start"));
 
-    s.Command1_Click();
+    main.Command1->click();
     frmKaikei* exam = s.exam();
     if (!check(QStringLiteral("exam screen"), exam && exam->isVisible()))
         return end();
@@ -226,11 +226,11 @@ void UnattendedRun::script() {
                     .toString();
     });
     check(QStringLiteral("answer typed into question 1"), typed == answer);
-    exam->cmdMondai_Click(1);
+    exam->cmdMondai[1]->click();
     snap(exam, QStringLiteral("question-2"));
-    exam->cmdMondai_Click(2);
+    exam->cmdMondai[2]->click();
     snap(exam, QStringLiteral("question-3"));
-    exam->cmdMondai_Click(0);
+    exam->cmdMondai[0]->click();
     QString kept;
     step([&] {
         kept = webPane(exam->wbQuestion.get())
@@ -240,19 +240,19 @@ void UnattendedRun::script() {
     check(QStringLiteral("questions switched, answer kept"),
           kept == answer && exam->wbQuestion->widget()->isVisible());
 
-    exam->Command1_Click(); // confirmed "はい": end processing and the result page
+    exam->Command1->click(); // confirmed "はい": end processing and the result page
     settle(200);
     const bool result = main.isVisible() && main.Command1->text() == QStringLiteral("試験終了") &&
                         main.cmdPrint->isVisible();
     check(QStringLiteral("result page"), result);
     snap(&main, QStringLiteral("result-page"));
 
-    main.cmdPrint_Click();
+    main.cmdPrint->click();
     const QFileInfo pdf(dialogs_.pdfPath);
     check(QStringLiteral("result printed to result.pdf"),
           main.blnResultPrinted && pdf.isFile() && pdf.size() > 0);
 
-    s.Command1_Click(); // "試験終了": deletes the working files and ends the run
+    main.Command1->click(); // "試験終了": deletes the working files and ends the run
     end(QStringLiteral("the program did not end after the last step"));
 }
 
