@@ -5,7 +5,10 @@
 #include "results/ResultPage.h"
 #include "support/SessionFixture.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QUrlQuery>
 
 using namespace brevik;
@@ -127,4 +130,24 @@ TEST(ResultPage, ReplacementsInOrderAndTheImageChoice) {
                                    "※結果を確認したら、[試験終了]ボタンをクリックしてください。"));
     FinishResultPage(st, tmpl, 70, pass);
     EXPECT_TRUE(pass);
+}
+
+TEST_F(EndTest, ExamScreenIsFreedAndTheResultPageCarriesOn) {
+    QPointer<frmKaikei> exam = &toExam();
+    dialogs.answer({Answer::Yes});
+    exam->Command1_Click();
+    // Back in the event loop the exam screen and its three web views go away.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(waitUntil([&] { return exam.isNull(); }));
+    EXPECT_EQ(session->exam(), nullptr);
+
+    // The result page still answers, prints, and the run ends cleanly.
+    EXPECT_TRUE(pageText().contains(QStringLiteral("70")));
+    dialogs.printPdfPath = tmp.filePath(QStringLiteral("result.pdf"));
+    dialogs.answer({Answer::Yes, Answer::Print});
+    main().cmdPrint->click();
+    EXPECT_TRUE(main().blnResultPrinted);
+    EXPECT_GT(QFileInfo(dialogs.printPdfPath).size(), 0);
+    click();
+    EXPECT_EQ(terminated, 1);
 }
