@@ -8,8 +8,8 @@ namespace {
 
 using enum GuardAction;
 
-// Rows first as the exam was specified for its home platform, then the Linux
-// applications in the same roles (class = WM_CLASS class part). Filtered by
+// The classic entries first, exactly as the exam's watch lists name them, then
+// the Linux applications in the same roles (class = WM_CLASS class part). Filtered by
 // one column, the rows give each watcher's list in its own order.
 constexpr WatchEntry kWatchTable[] = {
     {"IEFrame", nullptr, nullptr, Close, EscClose},
