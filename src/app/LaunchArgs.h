@@ -12,7 +12,7 @@ QString MinuteStamp(const QDateTime& t);
 QStringList BuildLaunchList(const QString& argumentText, const QDateTime& now);
 
 // Characters [first, first+count) counted from 1, clipped to the text like
-// the string function the launch values were specified with.
+// the string function the launch values have always been read with.
 QString Mid(const QString& text, int first, int count);
 
 } // namespace brevik
