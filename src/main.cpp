@@ -1,5 +1,6 @@
 // brevik: the desktop client of a timed practice exam.
 #include "app/BrevikApplication.h"
+#include "app/Defaults.h"
 #include "app/InstanceLock.h"
 #include "app/Options.h"
 #include "app/Startup.h"
@@ -42,7 +43,7 @@ int resendPending() {
                      qPrintable(e.reason));
         return 1;
     }
-    st.strUserAgent = QStringLiteral("tolvapc");
+    st.strUserAgent = QLatin1String(kUserAgent);
     return ResendPending(st);
 }
 

@@ -17,7 +17,6 @@ void end_syori(AppState& st, frmKaikei& exam, frmMain& main) {
         return;
     st.blnExamEnded = true;
 
-    st.intExePoint = 0;
     step([&] { exam.lblRemaining->hide(); });
     step([&] { exam.Command1->hide(); });
     step([&] { exam.lblWaitMsg->show(); });

@@ -21,20 +21,12 @@
 
 namespace brevik::test {
 
-// A real run's launch list.
-inline const QString kRealLaunch = QStringLiteral(
-    "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"
-    "課題ファイル = t,試験機関名 = 第一会場,id=4711");
-
 class SessionFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         root = tmp.path() + QStringLiteral("/");
         data = root + QStringLiteral("data/");
-        QDir().mkpath(data + QStringLiteral("images"));
-        for (const char* f : {"qfile.dat", "exam.dat", "images/pass.gif", "images/fail.gif"})
-            QFile::copy(binaryDir() + QStringLiteral("/data/") + QLatin1String(f),
-                        data + QLatin1String(f));
+        ASSERT_TRUE(copySampleData(data));
         st.strAppPath = root;
         st.strDataPath = data;
         st.strWorkPath = root + QStringLiteral("quillo/");

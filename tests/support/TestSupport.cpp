@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -24,6 +25,15 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
     }
+    return true;
+}
+
+bool copySampleData(const QString& dataFolder) {
+    QDir().mkpath(dataFolder + QStringLiteral("images"));
+    for (const char* f : {"qfile.dat", "exam.dat", "images/pass.gif", "images/fail.gif"})
+        if (!QFile::copy(binaryDir() + QStringLiteral("/data/") + QLatin1String(f),
+                         dataFolder + QLatin1String(f)))
+            return false;
     return true;
 }
 

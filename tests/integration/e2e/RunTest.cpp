@@ -16,10 +16,6 @@ using namespace brevik::test;
 
 namespace {
 
-const QString kLaunch = QStringLiteral(
-    "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"
-    "課題ファイル = t,試験機関名 = 第一会場,id=4711");
-
 // A copy of the program's folder (so runs never share the data folder) and a
 // temporary folder of the run's own.
 class Run : public ::testing::Test {
@@ -28,12 +24,11 @@ protected:
         app = tmp.path() + QStringLiteral("/app/");
         temp = tmp.path() + QStringLiteral("/tmp/");
         out = tmp.path() + QStringLiteral("/out/");
-        QDir().mkpath(app + QStringLiteral("data/images"));
         QDir().mkpath(temp);
-        const QString b = binaryDir() + u'/';
-        for (const char* f : {"brevik", "fonts.conf", "data/qfile.dat", "data/exam.dat",
-                              "data/images/pass.gif", "data/images/fail.gif"})
-            ASSERT_TRUE(QFile::copy(b + QLatin1String(f), app + QLatin1String(f))) << f;
+        ASSERT_TRUE(copySampleData(app + QStringLiteral("data/")));
+        for (const char* f : {"brevik", "fonts.conf"})
+            ASSERT_TRUE(QFile::copy(binaryDir() + u'/' + QLatin1String(f), app + QLatin1String(f)))
+                << f;
     }
 
     void pointAt(const ExamServerProcess& server) {
@@ -70,18 +65,6 @@ protected:
         EXPECT_TRUE(QDir(temp + QStringLiteral("quillo")).entryList(QDir::Files).isEmpty());
     }
 
-    static QList<QJsonObject> requestsTo(ExamServerProcess& server, const QString& path) {
-        QList<QJsonObject> r;
-        for (const auto& q : server.requests())
-            if (q.value(QStringLiteral("path")).toString() == path)
-                r << q;
-        return r;
-    }
-    static QUrlQuery query(const QJsonObject& request) {
-        return QUrlQuery(
-            QUrl(QStringLiteral("https://h") + request.value(QStringLiteral("target")).toString()));
-    }
-
     QTemporaryDir tmp;
     QString app, temp, out, report;
     QByteArray log;
@@ -109,17 +92,18 @@ TEST_F(Run, RealRunRegistersAndReportsTheResult) {
     ExamServerProcess server;
     ASSERT_TRUE(server.running());
     pointAt(server);
-    ASSERT_EQ(run({QStringLiteral("--trial-run"), out, kLaunch}), 0)
+    ASSERT_EQ(run({QStringLiteral("--trial-run"), out, kRealLaunch}), 0)
         << log.toStdString() << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("real run against")));
 
-    const auto reg = requestsTo(server, QStringLiteral("/api/grade/register"));
+    const auto reg = server.requestsTo(QStringLiteral("/api/grade/register"));
     ASSERT_EQ(reg.size(), 1);
-    EXPECT_EQ(query(reg[0]).queryItemValue(QStringLiteral("ExeID")), QStringLiteral("4711"));
-    const auto res = requestsTo(server, QStringLiteral("/api/grade/result"));
+    EXPECT_EQ(ExamServerProcess::query(reg[0]).queryItemValue(QStringLiteral("ExeID")),
+              QStringLiteral("4711"));
+    const auto res = server.requestsTo(QStringLiteral("/api/grade/result"));
     ASSERT_EQ(res.size(), 1);
     const QString target = res[0].value(QStringLiteral("target")).toString();
-    const QUrlQuery q = query(res[0]);
+    const QUrlQuery q = ExamServerProcess::query(res[0]);
     // The keys in their order, the values as the program sends them.
     EXPECT_TRUE(
         QRegularExpression(
@@ -139,13 +123,13 @@ TEST_F(Run, RefusedResultIsSentAgainAndAccepted) {
     ExamServerProcess server({QStringLiteral("--fail-results"), QStringLiteral("1")});
     ASSERT_TRUE(server.running());
     pointAt(server);
-    ASSERT_EQ(run({QStringLiteral("--trial-run"), out, kLaunch}), 0)
+    ASSERT_EQ(run({QStringLiteral("--trial-run"), out, kRealLaunch}), 0)
         << log.toStdString() << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("result submission refused, retrying")));
-    const auto res = requestsTo(server, QStringLiteral("/api/grade/result"));
+    const auto res = server.requestsTo(QStringLiteral("/api/grade/result"));
     ASSERT_EQ(res.size(), 2);
-    EXPECT_EQ(query(res[0]).queryItemValue(QStringLiteral("jid")),
-              query(res[1]).queryItemValue(QStringLiteral("jid")));
+    EXPECT_EQ(ExamServerProcess::query(res[0]).queryItemValue(QStringLiteral("jid")),
+              ExamServerProcess::query(res[1]).queryItemValue(QStringLiteral("jid")));
     expectCleanEnd();
 }
 
@@ -159,7 +143,7 @@ TEST_F(Run, GivenUpResultIsKeptAndResentLater) {
         db = refusing.dbFile;
         pointAt(refusing);
         // The unattended run retries, then gives up: the run fails, the result is kept.
-        EXPECT_EQ(run({QStringLiteral("--trial-run"), out, kLaunch}), 1) << log.toStdString();
+        EXPECT_EQ(run({QStringLiteral("--trial-run"), out, kRealLaunch}), 1) << log.toStdString();
         EXPECT_TRUE(report.contains(QStringLiteral("given up"))) << report.toStdString();
     }
     const QString kept = temp + QStringLiteral("brevik_result/");
@@ -175,9 +159,10 @@ TEST_F(Run, GivenUpResultIsKeptAndResentLater) {
     EXPECT_EQ(run({QStringLiteral("--resend-pending")}), 0) << log.toStdString();
     EXPECT_TRUE(log.contains("delivered")) << log.toStdString();
     EXPECT_TRUE(QDir(kept).entryList(QDir::Files).isEmpty());
-    const auto res = requestsTo(accepting, QStringLiteral("/api/grade/result"));
+    const auto res = accepting.requestsTo(QStringLiteral("/api/grade/result"));
     ASSERT_EQ(res.size(), 1);
-    EXPECT_EQ(query(res[0]).queryItemValue(QStringLiteral("SP")), QStringLiteral("70"));
+    EXPECT_EQ(ExamServerProcess::query(res[0]).queryItemValue(QStringLiteral("SP")),
+              QStringLiteral("70"));
 }
 
 TEST_F(Run, OwnOptions) {

@@ -25,6 +25,13 @@ protected:
             std::count_if(dialogs.shown.begin(), dialogs.shown.end(),
                           [](const ShownDialog& d) { return d.kind == ShownDialog::UserInfo; }));
     }
+    // A real run against server, on the registration form.
+    void toFormAgainst(const ExamServerProcess& server) {
+        ASSERT_TRUE(server.running());
+        pointAt(st, server);
+        start(kRealLaunch);
+        click();
+    }
     void SetUp() override {
         SessionFixture::SetUp();
         st.strRegisterUrl =
@@ -95,10 +102,7 @@ TEST_F(SessionTest, OtherCaptionDoesNothing) {
 TEST_F(SessionTest, RefusalAndConnectionFailureKeepTheFormAndTheNextPressSendsAgain) {
     ExamServerProcess server(
         {QStringLiteral("--register-reply"), QStringLiteral("refuse:ADD ERR")});
-    ASSERT_TRUE(server.running());
-    pointAt(st, server);
-    start(kRealLaunch);
-    click();
+    toFormAgainst(server);
     pane().SetValue(QStringLiteral("City"), QStringLiteral("横浜市"));
 
     dialogs.answer({Answer::Register, Answer::Retry});
@@ -126,10 +130,7 @@ TEST_F(SessionTest, RefusalAndConnectionFailureKeepTheFormAndTheNextPressSendsAg
 
 TEST_F(SessionTest, AcceptedRegistrationSetsTheNumbersAndShowsTheExamStart) {
     ExamServerProcess server;
-    ASSERT_TRUE(server.running());
-    pointAt(st, server);
-    start(kRealLaunch);
-    click();
+    toFormAgainst(server);
     dialogs.answer({Answer::Register});
     click();
     EXPECT_EQ(caption(), QStringLiteral("試験開始"));
@@ -224,10 +225,7 @@ TEST_F(SessionTest, ExamEndCreatesAMissingWorkFolder) {
 TEST_F(SessionTest, ClosingTheConfirmationNeverRegisters) {
     ExamServerProcess server(
         {QStringLiteral("--register-reply"), QStringLiteral("refuse:ADD ERR")});
-    ASSERT_TRUE(server.running());
-    pointAt(st, server);
-    start(kRealLaunch);
-    click();
+    toFormAgainst(server);
     dialogs.answer({Answer::Register, Answer::Retry});
     click(); // confirmed and refused
     ASSERT_EQ(server.requests().size(), 1);

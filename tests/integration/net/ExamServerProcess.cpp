@@ -60,6 +60,19 @@ ExamServerProcess::ExamServerProcess(const QStringList& options, int port, const
     EXPECT_GT(port_, 0) << "exam-server did not start";
 }
 
+QList<QJsonObject> ExamServerProcess::requestsTo(const QString& path) {
+    QList<QJsonObject> matching;
+    for (const QJsonObject& r : requests())
+        if (r.value(QStringLiteral("path")).toString() == path)
+            matching << r;
+    return matching;
+}
+
+QUrlQuery ExamServerProcess::query(const QJsonObject& request) {
+    return QUrlQuery(
+        QUrl(QStringLiteral("https://h") + request.value(QStringLiteral("target")).toString()));
+}
+
 ExamServerProcess::~ExamServerProcess() {
     stop();
 }

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QUrlQuery>
 #include <memory>
 
 namespace brevik {
@@ -31,6 +32,10 @@ public:
     QString baseUrl() const;
     // The requests received so far, as the server logs them.
     QList<QJsonObject> requests();
+    // The logged requests to one path ("/api/grade/result").
+    QList<QJsonObject> requestsTo(const QString& path);
+    // The query of a logged request.
+    static QUrlQuery query(const QJsonObject& request);
     // Value of one header of a logged request; values of all lines with that name.
     static QStringList header(const QJsonObject& request, const QString& name);
     void stop();

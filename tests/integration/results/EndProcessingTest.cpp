@@ -84,13 +84,9 @@ TEST_F(EndTest, RealRunShowsThePageOnlyAfterTheResultWasAccepted) {
                            QStringLiteral("送信リトライ")}));
     EXPECT_EQ(main().Command1->text(), QStringLiteral("試験終了"));
 
-    QList<QJsonObject> results;
-    for (const auto& r : server.requests())
-        if (r.value(QStringLiteral("path")).toString().endsWith(QStringLiteral("/result")))
-            results << r;
+    const QList<QJsonObject> results = server.requestsTo(QStringLiteral("/api/grade/result"));
     ASSERT_EQ(results.size(), 2);
-    const QUrlQuery q(
-        QUrl(QStringLiteral("https://x") + results[1].value(QStringLiteral("target")).toString()));
+    const QUrlQuery q = ExamServerProcess::query(results[1]);
     EXPECT_EQ(q.queryItemValue(QStringLiteral("RFN")), QStringLiteral("A"));
     EXPECT_EQ(q.queryItemValue(QStringLiteral("exe_id")), QStringLiteral("4711"));
     EXPECT_EQ(q.queryItemValue(QStringLiteral("jid")), QString::number(st.lngJid));
