@@ -33,7 +33,7 @@ struct Fd {
 FileError::FileError(const QString& p, const QString& r)
     : PlatformError(p + QStringLiteral(": ") + r), path(p), reason(r) {}
 
-QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
+QByteArray ReadRegularFile(const QString& path, qint64 maxBytes, bool ours) {
     const QByteArray name = QFile::encodeName(path);
     // O_NONBLOCK: opening a pipe with no writer must not wait for one.
     Fd f{::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
@@ -45,6 +45,8 @@ QByteArray ReadRegularFile(const QString& path, qint64 maxBytes) {
     if (!S_ISREG(st.st_mode))
         throw FileError(path, S_ISDIR(st.st_mode) ? QStringLiteral("is a folder")
                                                   : QStringLiteral("is not a regular file"));
+    if (ours && st.st_uid != ::geteuid())
+        throw FileError(path, QStringLiteral("belongs to another user"));
     if (st.st_size > maxBytes)
         throw FileError(path, QStringLiteral("larger than %1 bytes").arg(maxBytes));
     // The size may change while it is read: never take more than the cap.
