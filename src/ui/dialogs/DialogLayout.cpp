@@ -19,7 +19,8 @@ void setUpDialog(QDialog* dialog, const QString& title, QSize client, qreal poin
         flags |= Qt::Tool | Qt::MSWindowsFixedSizeDialogHint;
         dialog->setFixedSize(client);
     } else {
-        flags |= Qt::Window | Qt::WindowMinMaxButtonsHint;
+        // A dialog all the same: the window it blocks owns it, which keeps it above.
+        flags |= Qt::Dialog | Qt::WindowMinMaxButtonsHint;
         dialog->resize(client);
     }
     dialog->setWindowFlags(flags);

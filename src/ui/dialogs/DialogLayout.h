@@ -17,7 +17,7 @@ inline const QString kDialogFontFamily = QStringLiteral("ＭＳ Ｐゴシック"
 
 enum class DialogBorder {
     Fixed,   // fixed dialog border, kept off the task bar
-    Sizable, // sizable window with its own task bar entry
+    Sizable, // sizable, with minimise and maximise buttons
 };
 
 // Title, border, client size and font of a dialog; centres it on the screen.

@@ -5,25 +5,75 @@
 #include "ui/dialogs/frmShipai.h"
 #include "ui/dialogs/frmUserInfo.h"
 
+#include "platform/Yield.h"
+
+#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 namespace brevik {
 
-int QtDialogHost::run(QDialog& dialog) {
-    if (onDialogShown)
-        QTimer::singleShot(0, &dialog, [this, &dialog] {
-            if (onDialogShown)
-                onDialogShown(&dialog);
-        });
-    return dialog.exec();
+namespace {
+
+bool staysOnTop(const QWidget* w) {
+    return w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+// Waits until owner is the active window again, asking for it first: on X the
+// window manager hands the focus back some time after the dialog is gone, and
+// the caller's next step (a field to focus) must come after the owner's own
+// activation, not before it.
+void returnFocusTo(QWidget* owner) {
+    if (!owner || !owner->isVisible())
+        return;
+    owner->activateWindow();
+    runEventsUntil([owner] { return owner->isActiveWindow() || !owner->isVisible(); },
+                   QtDialogHost::kReturnFocusMs);
+}
+
+} // namespace
+
+QWidget* QtDialogHost::blockedWindow() {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow(); active && active->isVisible())
+        return active->window();
+    QWidget* found = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowType() == Qt::Window && (!found || staysOnTop(w)))
+            found = w;
+    return found;
+}
+
+int QtDialogHost::run(QDialog& dialog, bool onTop) {
+    // Owned by the window it blocks: the window manager keeps it above that
+    // window, and above a topmost one only when it is topmost too.
+    QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+    if (onTop || (owner && staysOnTop(owner)))
+        dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.winId();
+    if (owner && owner->windowHandle())
+        dialog.windowHandle()->setTransientParent(owner->windowHandle());
+    QTimer::singleShot(0, &dialog, [this, &dialog] {
+        // The window manager may not focus a new window by itself.
+        dialog.raise();
+        dialog.activateWindow();
+        if (onDialogShown)
+            onDialogShown(&dialog);
+    });
+    const int rc = dialog.exec();
+    dialog.hide();
+    returnFocusTo(owner);
+    return rc;
 }
 
 MsgAnswer QtDialogHost::message(const MessageBoxSpec& box) {
-    QMessageBox mb;
+    QMessageBox mb(blockedWindow());
     mb.setWindowTitle(box.title);
     mb.setTextFormat(Qt::PlainText);
     mb.setText(displayText(box.text));
@@ -68,11 +118,7 @@ MsgAnswer QtDialogHost::message(const MessageBoxSpec& box) {
     else
         mb.setDefaultButton(qobject_cast<QPushButton*>(mb.buttons().value(0)));
 
-    mb.setWindowModality(Qt::ApplicationModal);
-    if (box.systemModal)
-        mb.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-
-    run(mb);
+    run(mb, box.systemModal);
     switch (mb.standardButton(mb.clickedButton())) {
     case QMessageBox::Cancel:
         return MsgAnswer::Cancel;
@@ -86,13 +132,13 @@ MsgAnswer QtDialogHost::message(const MessageBoxSpec& box) {
 }
 
 void QtDialogHost::frmEntryMiss(const QString& lblErrMsg) {
-    brevik::frmEntryMiss dialog;
+    brevik::frmEntryMiss dialog(blockedWindow());
     dialog.lblErrMsg->setText(displayText(lblErrMsg));
     run(dialog);
 }
 
 void QtDialogHost::frmUserInfo(const UserInfoTexts& texts, bool& intDlgResult) {
-    brevik::frmUserInfo dialog(intDlgResult);
+    brevik::frmUserInfo dialog(intDlgResult, blockedWindow());
     const std::pair<QLabel*, const QString*> fields[] = {
         {dialog.lblName, &texts.lblName},         {dialog.lblSeibetu, &texts.lblSeibetu},
         {dialog.lblWork, &texts.lblWork},         {dialog.lblPurpose, &texts.lblPurpose},
@@ -106,7 +152,7 @@ void QtDialogHost::frmUserInfo(const UserInfoTexts& texts, bool& intDlgResult) {
 }
 
 void QtDialogHost::frmShipai(const ShipaiTexts& texts) {
-    brevik::frmShipai dialog([this] { shipaiRetry(); }, [this] { shipaiAbort(); });
+    brevik::frmShipai dialog([this] { shipaiRetry(); }, [this] { shipaiAbort(); }, blockedWindow());
     if (texts.label1)
         dialog.Label1->setText(displayText(*texts.label1));
     if (texts.label2)
@@ -117,7 +163,7 @@ void QtDialogHost::frmShipai(const ShipaiTexts& texts) {
 }
 
 bool QtDialogHost::printDialog(QPrinter& printer) {
-    QPrintDialog dialog(&printer);
+    QPrintDialog dialog(&printer, blockedWindow());
     return run(dialog) == QDialog::Accepted;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QDialog;
+class QWidget;
 
 namespace brevik {
 
@@ -21,8 +22,16 @@ public:
     // examinee answers it; tests drive the real buttons from here.
     std::function<void(QDialog*)> onDialogShown;
 
+    // The window a dialog shown now would block: an open modal dialog of ours,
+    // else the active window, else the visible main window (topmost first).
+    static QWidget* blockedWindow();
+    // How long a closed dialog waits for its owner to be active again.
+    static constexpr int kReturnFocusMs = 1000;
+
 private:
-    int run(QDialog& dialog);
+    // Shows dialog modally above owner and returns its result once the owner
+    // has the keyboard again. onTop: the dialog stays above every window.
+    int run(QDialog& dialog, bool onTop = false);
 };
 
 } // namespace brevik

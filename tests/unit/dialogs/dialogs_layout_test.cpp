@@ -175,7 +175,6 @@ TEST_P(DialogLayoutTest, WindowMatchesLayout) {
     EXPECT_EQ(d->objectName(), QString::fromLatin1(l.dialog));
     EXPECT_EQ(d->windowTitle(), l.title);
     EXPECT_EQ(d->size(), l.client);
-    EXPECT_EQ(d->parentWidget(), nullptr); // shown without an owner
 
     const Qt::WindowFlags f = d->windowFlags();
     if (l.fixed) {
@@ -185,7 +184,7 @@ TEST_P(DialogLayoutTest, WindowMatchesLayout) {
         EXPECT_FALSE(f & Qt::WindowMaximizeButtonHint);
     } else {
         EXPECT_NE(d->maximumSize(), l.client) << "a sizable border can grow";
-        EXPECT_EQ(f & Qt::WindowType_Mask, Qt::Window) << "has a task bar entry";
+        EXPECT_TRUE(f & Qt::WindowMaximizeButtonHint);
     }
 
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
