@@ -9,6 +9,7 @@
 #include "flow/Unattended.h"
 #include "net/ResultSubmission.h"
 #include "platform/qt/Fonts.h"
+#include "platform/qt/Language.h"
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/x11/X11Desktop.h"
 #include "ui/dialogs/QtDialogHost.h"
@@ -71,8 +72,10 @@ int main(int argc, char** argv) {
     }
 
     InstallFontSubstitutes();
+    UseJapaneseLocale();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrevikApplication app(argc, argv);
+    InstallQtTranslations(app);
     QApplication::setQuitOnLastWindowClosed(false); // the main window decides when the run ends
 
     AppState st;
