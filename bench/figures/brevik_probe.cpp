@@ -46,6 +46,7 @@ public:
     void KeyEvent(int vk, bool up) override { d.KeyEvent(vk, up); }
     void SetTopmost(QWidget* w, bool on) override { d.SetTopmost(w, on); }
     void SetTopmostAt(QWidget* w, int x, int y) override { d.SetTopmostAt(w, x, y); }
+    void ClearTitle(QWidget* w) override { d.ClearTitle(w); }
     qint64 GetTickCount() override { return d.GetTickCount(); }
     void wait_ms(int) override {}
     WorkArea GetWorkArea() override { return d.GetWorkArea(); }

@@ -52,7 +52,9 @@ QColor frmKaikei::buttonFaceColour() {
 }
 
 frmKaikei::frmKaikei(AppState& state, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), st(state) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), st(state) {
+    // Topmost from its creation: Qt would make a new X window (with a new
+    // title) when the flag changed before the window is shown.
     setWindowTitle(QString());
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -151,6 +153,9 @@ void frmKaikei::startTimers() {
 }
 
 void frmKaikei::Show() {
+    // The window exists before its load, so that no window list ever sees a title.
+    winId();
+    step([&] { st.svc.desktop->ClearTitle(this); });
     if (!loaded_)
         Form_Load();
     show();

@@ -39,6 +39,9 @@ public:
     // topmost plus a move of the top-left corner to (x, y).
     virtual void SetTopmost(QWidget* window, bool topmost) = 0;
     virtual void SetTopmostAt(QWidget* window, int x, int y) = 0;
+    // Our own window shows no title anywhere (task switchers, window lists);
+    // Qt would put the program's name into an empty one.
+    virtual void ClearTitle(QWidget* window) = 0;
 
     // Milliseconds from a monotonic clock; never wraps.
     virtual qint64 GetTickCount() = 0;

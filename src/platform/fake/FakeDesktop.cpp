@@ -48,4 +48,8 @@ void FakeDesktop::SetTopmostAt(QWidget*, int x, int y) {
     calls << QStringLiteral("topmost at %1,%2").arg(x).arg(y);
 }
 
+void FakeDesktop::ClearTitle(QWidget*) {
+    calls << QStringLiteral("clear title");
+}
+
 } // namespace brevik

@@ -31,6 +31,7 @@ public:
     void KeyEvent(int virtualKey, bool keyUp) override;
     void SetTopmost(QWidget* window, bool topmost) override;
     void SetTopmostAt(QWidget* window, int x, int y) override;
+    void ClearTitle(QWidget* window) override;
     qint64 GetTickCount() override { return tick; }
     // Records the wait and moves the clock past it at once.
     void wait_ms(int ms) override;

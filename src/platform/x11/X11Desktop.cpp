@@ -1,6 +1,7 @@
 #include "platform/x11/X11Desktop.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHash>
 #include <QSocketNotifier>
 #include <QWidget>
@@ -86,6 +87,13 @@ quint32 keysymFor(int vk) {
     }
 }
 
+// The X window of one of our windows now. QWidget::winId() keeps the first
+// one, but Qt makes a new X window when a hidden window's topmost flag changed.
+xcb_window_t nativeWindow(QWidget* w) {
+    QWindow* h = w->windowHandle();
+    return xcb_window_t(h ? h->winId() : w->winId());
+}
+
 bool hasAtom(xcb_get_property_reply_t* r, xcb_atom_t atom) {
     if (!r || r->format != 32)
         return false;
@@ -121,6 +129,12 @@ struct X11Desktop::Impl {
         bool above = false;         // _NET_WM_STATE_ABOVE
         qint64 refusedAt = -1;      // tick of the last close request it let time out
         qint64 refusedFocusAt = -1; // tick the window manager last refused it the focus
+        // Our own windows: the tick of a topmost request whose answer (a change
+        // of _NET_WM_STATE) has not come yet, -1 when none is on its way; and
+        // the requests made again since reassertSince.
+        qint64 stateAskedAt = -1;
+        qint64 reassertSince = -1;
+        int reasserts = 0;
     };
 
     xcb_connection_t* c = nullptr;
@@ -148,7 +162,6 @@ struct X11Desktop::Impl {
     qint64 lastRescan = -10000;
 
     std::unique_ptr<QSocketNotifier> notifier;
-    qint64 topmostAt = -1000; // tick of our last change to a window's topmost state
 
     // Keyboard map, read once.
     std::vector<xcb_keysym_t> keysyms;
@@ -221,10 +234,13 @@ struct X11Desktop::Impl {
                     listDirty = true;
                 else if (p->atom == ewmh._NET_ACTIVE_WINDOW)
                     activeDirty = true;
-            } else if (wins.count(p->window) &&
+            } else if (auto it = wins.find(p->window);
+                       it != wins.end() &&
                        (p->atom == XCB_ATOM_WM_CLASS || p->atom == XCB_ATOM_WM_NAME ||
                         p->atom == ewmh._NET_WM_NAME || p->atom == WM_PROTOCOLS ||
                         p->atom == ewmh._NET_WM_STATE)) {
+                if (p->atom == ewmh._NET_WM_STATE)
+                    it->second.stateAskedAt = -1; // the window manager has answered
                 dirty.insert(p->window);
             }
             break;
@@ -447,6 +463,24 @@ struct X11Desktop::Impl {
         }
     }
 
+    // Whether the topmost state of our window w may be asked for again now: not
+    // while an earlier request is still unanswered, and only a few times a
+    // second from a window manager that keeps taking it away.
+    bool mayAskAbove(Win& w, qint64 now) {
+        if (w.stateAskedAt >= 0 && now - w.stateAskedAt < kStateAnswerMs)
+            return false;
+        if (now - w.reassertSince >= 1000) {
+            w.reassertSince = now;
+            w.reasserts = 0;
+        }
+        if (++w.reasserts > kReassertsPerSecond)
+            return false;
+        w.stateAskedAt = now;
+        return true;
+    }
+    static constexpr int kStateAnswerMs = 300;
+    static constexpr int kReassertsPerSecond = 5;
+
     void changeAbove(xcb_window_t w, bool on) {
         xcb_ewmh_request_change_wm_state(
             &ewmh, screenNr, w, on ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
@@ -630,19 +664,17 @@ void X11Desktop::SetTopmost(QWidget* window, bool topmost) {
     const Qt::WindowFlags f = window->windowFlags();
     QWindow* h = window->windowHandle();
     const bool ours = d->alive() && h;
-    const xcb_window_t id = ours ? xcb_window_t(window->winId()) : 0;
+    const xcb_window_t id = ours ? nativeWindow(window) : 0;
     const qint64 now = monotonicMs();
     if (f.testFlag(Qt::WindowStaysOnTopHint) == topmost) {
         // The window manager or the user may have taken the state away: the
-        // cache, fed by the window's own events, says so for free. A change
-        // still on its way is given time to show up in the cache first.
-        if (topmost && ours && now - d->topmostAt >= 300) {
+        // cache, fed by the window's own events, says so for free, and the
+        // state is asked for again at once.
+        if (topmost && ours) {
             d->sync();
             auto it = d->wins.find(id);
-            if (it != d->wins.end() && !it->second.above) {
+            if (it != d->wins.end() && !it->second.above && d->mayAskAbove(it->second, now))
                 d->changeAbove(id, true);
-                d->topmostAt = now;
-            }
         }
         return; // already in that band: costs nothing
     }
@@ -655,7 +687,8 @@ void X11Desktop::SetTopmost(QWidget* window, bool topmost) {
     // Also on our own connection, so that it lands after any request we sent before.
     if (ours && !topmost)
         d->changeAbove(id, false);
-    d->topmostAt = now;
+    if (auto it = d->wins.find(id); ours && it != d->wins.end())
+        it->second.stateAskedAt = now;
 }
 
 void X11Desktop::SetTopmostAt(QWidget* window, int x, int y) {
@@ -663,6 +696,21 @@ void X11Desktop::SetTopmostAt(QWidget* window, int x, int y) {
         return;
     SetTopmost(window, true);
     window->move(x, y);
+}
+
+void X11Desktop::ClearTitle(QWidget* window) {
+    if (!window || !d->alive())
+        return;
+    const xcb_window_t id = nativeWindow(window);
+    // On Qt's own connection: its title requests, still on their way, must
+    // not land after ours.
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : d->c;
+    for (xcb_atom_t name : {d->ewmh._NET_WM_NAME, d->ewmh._NET_WM_ICON_NAME})
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, name, d->ewmh.UTF8_STRING, 8, 0, nullptr);
+    for (xcb_atom_t name : {xcb_atom_t(XCB_ATOM_WM_NAME), xcb_atom_t(XCB_ATOM_WM_ICON_NAME)})
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, name, XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(c);
 }
 
 qint64 X11Desktop::GetTickCount() {
