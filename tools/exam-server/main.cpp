@@ -36,6 +36,7 @@ const char kUsage[] =
     "  --register-reply FORM  how /api/grade/register answers (default accept)\n"
     "  --result-reply FORM    how /api/grade/result answers (default accept)\n"
     "  --fail-results N       answer the next N results with \"NG\", then as FORM says\n"
+    "  --fail-registrations N refuse the next N registrations (\"NG ADD ERR\"), then as FORM says\n"
     "\n"
     "FORM: accept | refuse[:CODE] (\"NG CODE\") | fatal | text:TEXT | error-page (HTTP 500)\n"
     "      | error-page-200 | empty | close | bytes:N | status:N | slow:MS[:FORM]\n"
@@ -161,7 +162,8 @@ ReplyForm formArg(int& i, int argc, char** argv) {
     const std::string formText = nextArg(i, argc, argv);
     const auto f = parseReplyForm(formText);
     if (!f) {
-        std::fprintf(stderr, "exam-server: unknown reply form \"%s\"\n\n%s", formText.c_str(), kUsage);
+        std::fprintf(stderr, "exam-server: unknown reply form \"%s\"\n\n%s", formText.c_str(),
+                     kUsage);
         std::exit(2);
     }
     return *f;
@@ -171,7 +173,7 @@ int serve(int argc, char** argv) {
     std::string host = "127.0.0.1", db = "exam-server.sqlite", cert, key,
                 credential = BREVIK_DEFAULT_CREDENTIAL;
     int port = 8443;
-    long failResults = 0;
+    long failResults = 0, failRegistrations = 0;
     ReplyForm registerForm, resultForm;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
@@ -191,6 +193,8 @@ int serve(int argc, char** argv) {
             registerForm = formArg(i, argc, argv);
         else if (a == "--result-reply")
             resultForm = formArg(i, argc, argv);
+        else if (a == "--fail-registrations")
+            failRegistrations = std::atol(nextArg(i, argc, argv).c_str());
         else if (a == "--fail-results")
             failResults = std::atol(nextArg(i, argc, argv).c_str());
         else {
@@ -225,6 +229,7 @@ int serve(int argc, char** argv) {
         return 1;
     }
     std::atomic<long> failsLeft{failResults};
+    std::atomic<long> registrationFailsLeft{failRegistrations};
     const std::string expectedAuth = "Basic " + credential;
 
     auto authorized = [&](const httplib::Request& req, httplib::Response& res) {
@@ -239,7 +244,9 @@ int serve(int argc, char** argv) {
     svr.Get("/api/grade/register", [&](const httplib::Request& req, httplib::Response& res) {
         if (authorized(req, res)) {
             sleepUnlessStopping(registerForm.delayMs);
-            if (registerForm.kind == ReplyForm::Normal) {
+            if (registrationFailsLeft.fetch_sub(1) > 0) {
+                res.set_content("NG ADD ERR", "text/plain");
+            } else if (registerForm.kind == ReplyForm::Normal) {
                 const auto [jid, resultId] =
                     store->addRegistration(parseQuery(req.target), req.target);
                 res.set_content(std::to_string(jid) + "," + std::to_string(resultId), "text/plain");
