@@ -102,6 +102,20 @@ QList<QJsonObject> ExamServerProcess::requests() {
     return list;
 }
 
+bool ExamServerProcess::waitForOutput(const QString& text, int ms) {
+    const QByteArray wanted = text.toUtf8();
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        out_ += proc_->readAllStandardOutput();
+        if (out_.contains(wanted))
+            return true;
+        if (t.elapsed() > ms || proc_->state() == QProcess::NotRunning)
+            return false;
+        proc_->waitForReadyRead(50);
+    }
+}
+
 QStringList ExamServerProcess::header(const QJsonObject& request, const QString& name) {
     QStringList values;
     for (const QJsonValue& h : request.value(QStringLiteral("headers")).toArray()) {
