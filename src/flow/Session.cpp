@@ -38,10 +38,13 @@ void deletePlainFiles(const QString& folder, const QStringList& patterns) {
 } // namespace
 
 void DeleteWorkingFiles(const AppState& st) {
-    // A work folder that is not ours (a link, another user's) is left alone.
-    if (step([&] { EnsurePrivateFolder(st.strWorkPath); }))
+    // A work folder that is not ours (a link, another user's) is left alone;
+    // a folder not yet known (an end during start-up) is no folder at all,
+    // never the current one.
+    if (!st.strWorkPath.isEmpty() && step([&] { EnsurePrivateFolder(st.strWorkPath); }))
         deletePlainFiles(st.strWorkPath, {QStringLiteral("*")});
-    deletePlainFiles(st.strDataPath, {QStringLiteral("index*.html")});
+    if (!st.strDataPath.isEmpty())
+        deletePlainFiles(st.strDataPath, {QStringLiteral("index*.html")});
 }
 
 Session::Session(AppState& state)
