@@ -147,3 +147,26 @@ TEST_F(EndTest, ExamScreenIsFreedAndTheResultPageCarriesOn) {
     click();
     EXPECT_EQ(terminated, 1);
 }
+
+TEST(ResultPage, TextsFromOutsideGoInAsText) {
+    AppState st;
+    st.strDataPath = QStringLiteral("/opt/a\"b<c>/data/");
+    st.strTestCenter = QStringLiteral("<script>document.title='x'</script>");
+    st.strExamTitle = QStringLiteral("ヴァルネ<b onmouseover=\"x()\">名</b> & 'q'");
+    // Escaping changes no placeholder word: a later one inside a value is still replaced.
+    st.rec.strKanjiName = QStringLiteral("<i>TestCenter</i>");
+    st.arrScreenHtml[6] =
+        QStringLiteral("<td>FamilyName</td><td title=\"テスト名\">テスト名</td>結果イメージ");
+    bool pass = false;
+    const QString page = BuildResultPage(st, QStringLiteral("2026/12/10 09:05"), pass);
+    const QString venue = QStringLiteral("&lt;script&gt;document.title=&#39;x&#39;&lt;/script&gt;");
+    const QString title = QStringLiteral(
+        "ヴァルネ&lt;b onmouseover=&quot;x()&quot;&gt;名&lt;/b&gt; &amp; &#39;q&#39;");
+    EXPECT_EQ(
+        page,
+        QStringLiteral("<td>&lt;i&gt;") + venue + QStringLiteral("&lt;/i&gt;</td><td title=\"") +
+            title + QStringLiteral("\">") + title +
+            QStringLiteral("</td><img src=\"/opt/a&quot;b&lt;c&gt;/data//images/pass.gif\" />"));
+    EXPECT_EQ(EscapeHtml(QStringLiteral("a&b<c>d\"e'f")),
+              QStringLiteral("a&amp;b&lt;c&gt;d&quot;e&#39;f"));
+}
