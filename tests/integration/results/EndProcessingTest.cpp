@@ -2,6 +2,7 @@
 // engine; the exam is reached through the main button like an examinee does.
 #include "results/EndProcessing.h"
 #include "../net/ExamServerProcess.h"
+#include "platform/EndSignals.h"
 #include "results/ResultPage.h"
 #include "support/SessionFixture.h"
 
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QUrlQuery>
+
+#include <csignal>
 
 using namespace brevik;
 using namespace brevik::test;
@@ -169,4 +172,29 @@ TEST(ResultPage, TextsFromOutsideGoInAsText) {
             QStringLiteral("</td><img src=\"/opt/a&quot;b&lt;c&gt;/data//images/pass.gif\" />"));
     EXPECT_EQ(EscapeHtml(QStringLiteral("a&b<c>d\"e'f")),
               QStringLiteral("a&amp;b&lt;c&gt;d&quot;e&#39;f"));
+}
+
+TEST_F(EndTest, AnEndSignalDuringEndProcessingWaitsUntilTheResultIsOnDisk) {
+    ExamServerProcess server;
+    ASSERT_TRUE(server.running());
+    pointAt(st, server);
+    frmKaikei& exam = toExam(kRealLaunch);
+    int signalled = 0;
+    QStringList keptAtSignal;
+    qsizetype sentAtSignal = -1;
+    EndSignals::install([&](int) {
+        ++signalled;
+        keptAtSignal =
+            QDir(st.strResultPath).entryList({QStringLiteral("result-*.txt")}, QDir::Files);
+        sentAtSignal = server.requestsTo(QStringLiteral("/api/grade/result")).size();
+    });
+    // Noted now; end processing yields to the event loop before the result
+    // is built, and that is where it would be acted on without the hold.
+    ::raise(SIGTERM);
+    dialogs.answer({Answer::Yes});
+    exam.Command1_Click();
+    EndSignals::uninstall();
+    EXPECT_EQ(signalled, 1);
+    EXPECT_EQ(keptAtSignal.size(), 1) << "the result was on disk";
+    EXPECT_EQ(sentAtSignal, 0) << "before the first attempt";
 }
