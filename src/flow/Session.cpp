@@ -141,6 +141,8 @@ void Session::prepareExamStart() {
 void Session::startExam() {
     step([&] { main_->lblWaitMsg->show(); });
     yieldEvents();
+    if (st.svc.checkpoint)
+        st.svc.checkpoint("exam-start-wait");
     step([&] { st.svc.desktop->wait_ms(3000); });
     step([&] { main_->Timer1->stop(); });
     st.blnExamEnded = false;

@@ -1,6 +1,6 @@
 // Whole runs of the program: the unattended rehearsal, and real runs against
 // the reference exam server over HTTPS on 127.0.0.1.
-#include "../net/ExamServerProcess.h"
+#include "ProgramRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -15,61 +15,7 @@
 using namespace brevik::test;
 
 namespace {
-
-// A copy of the program's folder (so runs never share the data folder) and a
-// temporary folder of the run's own.
-class Run : public ::testing::Test {
-protected:
-    void SetUp() override {
-        app = tmp.path() + QStringLiteral("/app/");
-        temp = tmp.path() + QStringLiteral("/tmp/");
-        out = tmp.path() + QStringLiteral("/out/");
-        QDir().mkpath(temp);
-        ASSERT_TRUE(copySampleData(app + QStringLiteral("data/")));
-        for (const char* f : {"brevik", "fonts.conf"})
-            ASSERT_TRUE(QFile::copy(binaryDir() + u'/' + QLatin1String(f), app + QLatin1String(f)))
-                << f;
-    }
-
-    void pointAt(const ExamServerProcess& server) {
-        QDir().mkpath(temp + QStringLiteral("tolva_net_vovuza"));
-        writeFile(
-            temp + QStringLiteral("tolva_net_vovuza/setting.ini"),
-            QStringLiteral("[server]\nregister=%1/api/grade/register\nresult=%1/api/grade/result\n"
-                           "cafile=%2\n")
-                .arg(server.baseUrl(), testCerts().caFile)
-                .toUtf8());
-    }
-
-    int run(const QStringList& args) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), temp);
-        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(app + QStringLiteral("brevik"), args);
-        if (!p.waitForFinished(240000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        log = p.readAll();
-        report = QString::fromUtf8(readFile(out + QStringLiteral("report.txt")));
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
-
-    void expectCleanEnd() {
-        EXPECT_TRUE(QDir(app + QStringLiteral("data"))
-                        .entryList({QStringLiteral("index*.html")}, QDir::Files)
-                        .isEmpty());
-        EXPECT_TRUE(QDir(temp + QStringLiteral("quillo")).entryList(QDir::Files).isEmpty());
-    }
-
-    QTemporaryDir tmp;
-    QString app, temp, out, report;
-    QByteArray log;
-};
-
+class Run : public ProgramRun {};
 } // namespace
 
 TEST_F(Run, SelfCheckWalksEveryScreenAndLeavesNothingBehind) {
