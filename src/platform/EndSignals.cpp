@@ -18,11 +18,17 @@ namespace {
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int pipeFds[2] = {-1, -1};
+pid_t ownerPid = 0; // a child forked from the program ends as the signal says
 std::function<void(int)>* handler = nullptr; // lives until the program ends
 int holds = 0;
 int pending = 0; // the signal noted, 0 for none
 
 void onSignal(int sig) {
+    if (::getpid() != ownerPid) { // a forked child: not the program's end
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
     const int saved = errno;
     const unsigned char b = static_cast<unsigned char>(sig);
     [[maybe_unused]] const ssize_t n = ::write(pipeFds[1], &b, 1);
@@ -51,6 +57,7 @@ void EndSignals::install(std::function<void(int)> onSignalRun) {
         if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
         handler = new std::function<void(int)>;
+        ownerPid = ::getpid();
         auto* notifier =
             new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
         QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { actOnPending(); });

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -73,4 +74,21 @@ TEST(EndSignals, AHoldDefersTheSignalUntilItIsReleased) {
         EXPECT_EQ(r.seen, std::vector<int>{SIGHUP}) << "acted on at the release";
     }
     EXPECT_EQ(r.seen.size(), 1u);
+}
+
+// A child forked from the program (say, to read a file apart) inherits the
+// handler: its own signal ends it, not the program.
+TEST(EndSignals, AForkedChildEndsByItsSignalAndTheProgramGoesOn) {
+    Recorder r;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::raise(SIGTERM);
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    waitUntil([] { return false; }, 200);
+    EXPECT_TRUE(r.seen.empty());
 }
