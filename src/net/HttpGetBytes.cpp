@@ -11,7 +11,6 @@
 #include <openssl/ssl3.h>
 
 #include <algorithm>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
