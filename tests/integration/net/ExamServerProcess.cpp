@@ -133,7 +133,7 @@ void pointAt(AppState& st, const ExamServerProcess& server) {
     st.strCredential = QStringLiteral(BREVIK_TEST_CREDENTIAL);
     st.strCaFile = testCerts().caFile;
     st.connectTimeoutMs = 3000;
-    st.stallTimeoutMs = 800;
+    st.stallTimeoutMs = 2000; // short, yet a loaded machine does not make a stall of a slow start
 }
 
 int deadPort() {
