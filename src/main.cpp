@@ -8,6 +8,7 @@
 #include "flow/Session.h"
 #include "flow/Unattended.h"
 #include "net/ResultSubmission.h"
+#include "platform/EndSignals.h"
 #include "platform/qt/Fonts.h"
 #include "platform/qt/Language.h"
 #include "platform/webengine/WebEnginePane.h"
@@ -16,8 +17,11 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <optional>
 
 using namespace brevik;
@@ -32,6 +36,24 @@ namespace {
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(rc);
+}
+
+// SIGTERM, SIGINT or SIGHUP, acted on by the user-interface thread wherever
+// the run is (see EndSignals): the working files and question files go, a
+// result that is not yet accepted stays kept (it is on disk before its first
+// attempt), the lock is released, and the program ends by the same signal.
+[[noreturn]] void endBySignal(const AppState& st, InstanceLock& lock, int sig,
+                              const std::function<void()>& report = {}) {
+    std::fprintf(stderr, "brevik: ended by signal %d (%s)\n", sig, strsignal(sig));
+    DeleteWorkingFiles(st);
+    if (report)
+        report();
+    lock.unlock();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+    std::_Exit(128 + sig);
 }
 
 int resendPending() {
@@ -88,12 +110,17 @@ int main(int argc, char** argv) {
     UnattendedDialogHost dialogs;
     std::optional<UnattendedRun> run;
     st.svc.terminate = [&lock] { endNow(lock, 0); };
+    EndSignals::install([&](int sig) { endBySignal(st, lock, sig); });
     if (unattended) {
         run.emplace(st, dialogs, opt.selfCheckDir);
         if (!run->prepare())
             return 1;
         run->exitProgram = [&lock](int rc) { endNow(lock, rc); };
         st.svc.terminate = [&] { endNow(lock, run->finish()); };
+        EndSignals::install([&](int sig) {
+            endBySignal(st, lock, sig,
+                        [&] { run->finish(QStringLiteral("ended by signal %1").arg(sig)); });
+        });
     }
     st.svc.dialogs = &dialogs;
 

@@ -1,6 +1,11 @@
 // Prints what the desktop operations and the desktop guard cost with 200
-// unrelated top-level windows open (min / median / max; never pass or fail).
+// unrelated top-level windows open, also while a request waits on a server
+// that trickles its reply (min / median / max; never pass or fail).
+#include "../net/BenchServer.h"
+#include "app/AppState.h"
+#include "app/Defaults.h"
 #include "exam/DesktopGuard.h"
+#include "net/HttpGetBytes.h"
 #include "platform/x11/X11Desktop.h"
 
 #include <QApplication>
@@ -20,6 +25,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -203,6 +209,57 @@ int main(int argc, char** argv) {
         timer.stop();
     }
     report("guard: window mapped -> close request received", latency, "ms");
+
+    {
+        // The same guard while the user-interface thread waits for a request
+        // whose server trickles its reply (one byte a second): the request
+        // runs off the thread, the thread runs its timers.
+        QTemporaryDir certs;
+        int port = 0;
+        if (!bench::makeCerts(certs.path()))
+            return 1;
+        auto server = bench::startServer(
+            certs.path(), {QStringLiteral("--register-reply"), QStringLiteral("trickle:1000")},
+            port);
+        AppState st;
+        st.strRegisterUrl = QStringLiteral("https://127.0.0.1:%1/api/grade/register").arg(port);
+        st.strUserAgent = QString::fromLatin1(kUserAgent);
+        st.strCredential = QStringLiteral(BREVIK_CREDENTIAL_FOR_BENCH);
+        st.strCaFile = certs.path() + QStringLiteral("/ca.pem");
+        DesktopGuard guard(desk);
+        std::vector<double> ticks, gaps, waitLatency, waitMs;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            ticks.push_back(nowUs() / 1000);
+            guard.PreExamTick();
+        });
+        timer.start();
+        for (int round = 0; round < 3; ++round) {
+            std::unique_ptr<Win> w;
+            QTimer::singleShot(1000, [&] {
+                w = std::make_unique<Win>(
+                    QStringList{"--class", "firefox-esr", "--title", "Firefox"});
+            });
+            ticks.clear();
+            QByteArray body;
+            const double t0 = nowUs() / 1000;
+            HttpGetBytes(st, st.strRegisterUrl, body, QString());
+            const double t1 = nowUs() / 1000;
+            waitMs.push_back(t1 - t0);
+            for (size_t i = 1; i < ticks.size(); ++i)
+                if (ticks[i - 1] >= t0 && ticks[i] <= t1)
+                    gaps.push_back(ticks[i] - ticks[i - 1]);
+            if (w && w->at("ready") >= 0 && w->at("delete") >= 0 && w->at("delete") <= t1)
+                waitLatency.push_back(w->at("delete") - w->at("ready"));
+        }
+        timer.stop();
+        report("request to a trickling server: until it gives up", waitMs, "ms");
+        report("guard tick interval while the request waits", gaps, "ms");
+        report("guard, request waiting: window mapped -> close", waitLatency, "ms");
+        server->kill();
+        server->waitForFinished(2000);
+    }
 
     DesktopGuard guard(desk);
     spin(1500); // let the safety-net rescan settle

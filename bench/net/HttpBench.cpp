@@ -1,5 +1,6 @@
 // Prints how long one HTTPS request to the local reference server takes and
 // how fast and how costly in memory a reply of the largest accepted size is.
+#include "BenchServer.h"
 #include "app/AppState.h"
 #include "app/Defaults.h"
 #include "net/HttpGetBytes.h"
@@ -18,28 +19,6 @@
 
 namespace {
 
-std::unique_ptr<QProcess> startServer(const QString& certs, const QStringList& extra, int& port) {
-    auto p = std::make_unique<QProcess>();
-    p->start(QStringLiteral(EXAM_SERVER),
-             QStringList{QStringLiteral("serve"), QStringLiteral("--cert"),
-                         certs + QStringLiteral("/server.pem"), QStringLiteral("--key"),
-                         certs + QStringLiteral("/server.key"), QStringLiteral("--db"),
-                         certs + QStringLiteral("/bench.sqlite"), QStringLiteral("--port"),
-                         QStringLiteral("0")} +
-                 extra);
-    QByteArray out;
-    static const QRegularExpression re(QStringLiteral("listening on https://[^:]+:(\\d+)"));
-    while (p->waitForReadyRead(5000)) {
-        out += p->readAllStandardOutput();
-        if (const auto m = re.match(QString::fromUtf8(out)); m.hasMatch()) {
-            port = m.captured(1).toInt();
-            return p;
-        }
-    }
-    std::fprintf(stderr, "bench_http: exam-server did not start\n");
-    std::exit(1);
-}
-
 long peakRssKb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -51,7 +30,7 @@ long peakRssKb() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir tmp;
-    if (QProcess::execute(QStringLiteral(MAKE_CERT), {tmp.path()}) != 0)
+    if (!bench::makeCerts(tmp.path()))
         return 1;
 
     brevik::AppState st;
@@ -60,7 +39,7 @@ int main(int argc, char** argv) {
     st.strCaFile = tmp.path() + QStringLiteral("/ca.pem");
 
     int port = 0;
-    auto server = startServer(tmp.path(), {}, port);
+    auto server = bench::startServer(tmp.path(), {}, port);
     const QString url = QStringLiteral("https://127.0.0.1:%1/api/grade/register?KFN=x").arg(port);
     QByteArray body;
     std::vector<double> ms;
@@ -78,10 +57,10 @@ int main(int argc, char** argv) {
     server->terminate();
     server->waitForFinished();
 
-    server = startServer(tmp.path(),
-                         {QStringLiteral("--register-reply"),
-                          QStringLiteral("bytes:%1").arg(brevik::kMaxReplyBytes)},
-                         port);
+    server = bench::startServer(tmp.path(),
+                                {QStringLiteral("--register-reply"),
+                                 QStringLiteral("bytes:%1").arg(brevik::kMaxReplyBytes)},
+                                port);
     const QString big = QStringLiteral("https://127.0.0.1:%1/api/grade/register").arg(port);
     const long rssBefore = peakRssKb();
     double best = 1e9;

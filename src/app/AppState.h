@@ -36,8 +36,13 @@ struct AppState {
     QString strDbPassword;
     QString strCredential; // Base64 of "user:password" for the Authorization header
     QString strCaFile;     // extra CA bundle, empty for the system's
+    // Bounds of one request (see HttpGetBytes): connection, no data at all,
+    // the whole request, and the least a begun reply must bring per window.
     int connectTimeoutMs = 30000;
     int stallTimeoutMs = 60000;
+    int totalTimeoutMs = 90000;
+    int rateWindowMs = 10000;
+    int minBytesPerWindow = 1024;
 
     // Folders, each ending in "/".
     QString strAppPath;

@@ -42,7 +42,8 @@ QString Usage() {
         "              the same unattended run as a real exam with the launch list, against\n"
         "              the exam server named in setting.ini (for trials with a test server).\n"
         "--resend-pending\n"
-        "              send the results kept after a failed submission again.\n"
+        "              send the kept results that the server has not accepted yet\n"
+        "              (brevik_result/ below the temporary folder); one run at a time.\n"
         "--help        print this text.\n");
 }
 

@@ -38,10 +38,13 @@ void deletePlainFiles(const QString& folder, const QStringList& patterns) {
 } // namespace
 
 void DeleteWorkingFiles(const AppState& st) {
-    // A work folder that is not ours (a link, another user's) is left alone.
-    if (step([&] { EnsurePrivateFolder(st.strWorkPath); }))
+    // A work folder that is not ours (a link, another user's) is left alone;
+    // a folder not yet known (an end during start-up) is no folder at all,
+    // never the current one.
+    if (!st.strWorkPath.isEmpty() && step([&] { EnsurePrivateFolder(st.strWorkPath); }))
         deletePlainFiles(st.strWorkPath, {QStringLiteral("*")});
-    deletePlainFiles(st.strDataPath, {QStringLiteral("index*.html")});
+    if (!st.strDataPath.isEmpty())
+        deletePlainFiles(st.strDataPath, {QStringLiteral("index*.html")});
 }
 
 Session::Session(AppState& state)
@@ -138,6 +141,8 @@ void Session::prepareExamStart() {
 void Session::startExam() {
     step([&] { main_->lblWaitMsg->show(); });
     yieldEvents();
+    if (st.svc.checkpoint)
+        st.svc.checkpoint("exam-start-wait");
     step([&] { st.svc.desktop->wait_ms(3000); });
     step([&] { main_->Timer1->stop(); });
     st.blnExamEnded = false;

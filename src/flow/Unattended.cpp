@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QMessageBox>
@@ -66,6 +67,29 @@ UnattendedRun::UnattendedRun(AppState& state, UnattendedDialogHost& dialogs, con
     clock_.start();
     dialogs_.pdfPath = dir_ + QStringLiteral("result.pdf");
     dialogs_.onDialogShown = [this](QDialog* d) { onDialog(d); };
+    // For tests of the program as a whole, which stop it at a given step (with
+    // a signal, say): BREVIK_TEST_HOLD=NAME makes the run say
+    // "brevik-test: at NAME" on stderr at each named point it passes, and stay
+    // at the point NAME with its events running. The points: first-screen,
+    // exam-start-wait, exam, result-kept, result-page and, for a dialog left
+    // unanswered, "dialog:" and its title.
+    if (qEnvironmentVariableIsSet("BREVIK_TEST_HOLD")) {
+        holdAt_ = qEnvironmentVariable("BREVIK_TEST_HOLD");
+        st.svc.checkpoint = [this](const char* name) { checkpoint(QString::fromUtf8(name)); };
+    }
+}
+
+void UnattendedRun::checkpoint(const QString& name) {
+    if (holdAt_.isNull())
+        return;
+    std::fprintf(stderr, "brevik-test: at %s\n", qPrintable(name));
+    std::fflush(stderr);
+    if (name != holdAt_)
+        return;
+    std::fprintf(stderr, "brevik-test: holding at %s\n", qPrintable(name));
+    std::fflush(stderr);
+    QEventLoop hold;
+    hold.exec();
 }
 
 bool UnattendedRun::prepare() {
@@ -138,6 +162,7 @@ void UnattendedRun::begin(Session& session) {
 void UnattendedRun::onDialog(QDialog* d) {
     const QString title = d->windowTitle();
     snap(d, title.isEmpty() ? QStringLiteral("dialog") : title);
+    checkpoint(QStringLiteral("dialog:") + title);
     auto press = [&](QMessageBox::StandardButton which, const QString& text) {
         QAbstractButton* b = nullptr;
         if (auto* box = qobject_cast<QMessageBox*>(d))
@@ -190,6 +215,7 @@ void UnattendedRun::script() {
     checkEnvironment();
 
     snap(&main, QStringLiteral("first-screen"));
+    checkpoint(QStringLiteral("first-screen"));
     if (!check(QStringLiteral("first screen"), main.Command1->text() == QStringLiteral("了解"),
                QStringLiteral("caption is ") + main.Command1->text()))
         return end();
@@ -215,6 +241,7 @@ void UnattendedRun::script() {
     if (!check(QStringLiteral("exam screen"), exam && exam->isVisible()))
         return end();
     snap(exam, QStringLiteral("question-1"));
+    checkpoint(QStringLiteral("exam"));
     const QString answer = QStringLiteral("現金");
     const QString type = QStringLiteral(
         "(function(){var i=document.querySelector('input[type=text],input:not([type])');"
@@ -246,6 +273,7 @@ void UnattendedRun::script() {
                         main.cmdPrint->isVisible();
     check(QStringLiteral("result page"), result);
     snap(&main, QStringLiteral("result-page"));
+    checkpoint(QStringLiteral("result-page"));
 
     main.cmdPrint->click();
     const QFileInfo pdf(dialogs_.pdfPath);

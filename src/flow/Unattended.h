@@ -48,6 +48,8 @@ private:
     void snap(QWidget* window, const QString& name);
     void settle(int ms);
     void checkEnvironment();
+    // A named point of the run (see BREVIK_TEST_HOLD in Unattended.cpp).
+    void checkpoint(const QString& name);
 
     AppState& st;
     UnattendedDialogHost& dialogs_;
@@ -60,6 +62,7 @@ private:
     int failures_ = 0;
     int retries_ = 0;
     bool finished_ = false;
+    QString holdAt_; // null: no test looks at the run
 };
 
 } // namespace brevik

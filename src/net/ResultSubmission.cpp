@@ -1,24 +1,30 @@
 #include "net/ResultSubmission.h"
 
 #include "app/AppState.h"
+#include "app/SafeFiles.h"
 #include "net/HttpGetBytes.h"
+#include "net/KeptResults.h"
 #include "platform/DialogHost.h"
 #include "platform/Errors.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+
+#include <QFileInfo>
 
 #include <cstdio>
+#include <optional>
+#include <unistd.h>
 
 namespace brevik {
 
 namespace {
 
 const char kErrorPageTitle[] = "<HTML><HEAD><TITLE>ページを表示できません</TITLE>";
-const char kKeptPrefix[] = "result-";
-const char kKeptSuffix[] = ".txt";
+const char kKeptPattern[] = "result-*.txt";
+// A kept file is a request line and a name: anything larger is not ours.
+constexpr qint64 kKeptFileCap = 64 * 1024;
 
 QString connectionFailureText() {
     return QStringLiteral("試験サーバの接続に失敗しました。");
@@ -32,7 +38,10 @@ Verdict sendOnce(const AppState& st, const QString& url, QString& errText,
     QByteArray body;
     HttpOutcome outcome;
     qint32 count = 0;
-    step([&] { count = HttpGetBytes(st, url, body, QString(), &outcome); });
+    if (!step([&] { count = HttpGetBytes(st, url, body, QString(), &outcome); })) {
+        outcome.failed = true; // a request that could not even run is no acceptance
+        outcome.error = QStringLiteral("the request could not be made");
+    }
     if (outcome.failed) {
         errText = connectionFailureText();
         if (serverSays)
@@ -92,48 +101,44 @@ bool send_result(AppState& st, qint16 total, bool passFlag, const QString& endTi
 }
 
 QString KeepResult(const AppState& st, const QString& endTime, const QString& url) {
-    if (st.strResultPath.isEmpty()) {
-        std::fprintf(stderr, "brevik: no result folder to keep the result in\n");
-        return QString();
+    try {
+        return KeptResult::create(st, endTime, url).path(); // the lock goes with the object
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "brevik: cannot keep the result: %s\n",
+                     qPrintable(PrintableText(QString::fromLocal8Bit(e.what()))));
     }
-    QDir dir(st.strResultPath);
-    if (!dir.mkpath(QStringLiteral("."))) {
-        std::fprintf(stderr, "brevik: cannot create the result folder %s\n",
-                     qPrintable(st.strResultPath));
-        return QString();
-    }
-    QString stamp = endTime;
-    stamp.remove(QLatin1Char('/'))
-        .remove(QLatin1Char(':'))
-        .replace(QLatin1Char(' '), QLatin1Char('-'));
-    QString path = dir.filePath(kKeptPrefix + stamp + kKeptSuffix);
-    for (int n = 2; QFile::exists(path); ++n)
-        path =
-            dir.filePath(kKeptPrefix + stamp + QLatin1Char('-') + QString::number(n) + kKeptSuffix);
-
-    QString name = st.rec.strKanjiName;
-    name.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    // The url is stored as it went on the wire, so it stays one line and is
-    // sent again byte for byte.
-    QSaveFile f(path);
-    if (f.open(QIODevice::WriteOnly)) {
-        f.write("url=" + EncodeRequestUrl(url) + "\n");
-        f.write("name=" + name.toUtf8() + "\n");
-        if (f.commit())
-            return path;
-    }
-    std::fprintf(stderr, "brevik: cannot keep the result in %s: %s\n", qPrintable(path),
-                 qPrintable(f.errorString()));
     return QString();
 }
 
-void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag) {
+void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag,
+                       const std::function<void()>& resultKept) {
     DialogHost& dlg = *st.svc.dialogs;
     QString strSendError;
+    std::optional<KeptResult> kept;
+    bool firstAttempt = true;
     for (;;) {
         const QString strEndTime = CurrentEndTime();
-        if (send_result(st, total, passFlag, strEndTime, strSendError))
+        if (firstAttempt) {
+            // On disk before anything is sent, and there until the server
+            // accepts it: a program that is stopped now loses nothing.
+            firstAttempt = false;
+            try {
+                kept = KeptResult::create(st, strEndTime,
+                                          ResultRequestUrl(st, total, passFlag, strEndTime));
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "brevik: cannot keep the result before sending it: %s\n",
+                             qPrintable(PrintableText(QString::fromLocal8Bit(e.what()))));
+            }
+            if (resultKept)
+                resultKept();
+            if (st.svc.checkpoint)
+                st.svc.checkpoint("result-kept");
+        }
+        if (send_result(st, total, passFlag, strEndTime, strSendError)) {
+            if (kept)
+                kept->remove();
             return;
+        }
         dlg.message(box(QStringLiteral("送信失敗"),
                         strSendError + QStringLiteral("\r\n試験監督をお呼びください。"),
                         MsgIcon::Warning, MsgButtons::Ok, MsgAnswer::Ok));
@@ -149,7 +154,9 @@ void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag) {
                 QStringLiteral("送信中止"), QStringLiteral("本当に送信を中止してよろしいですか？"),
                 MsgIcon::Warning, MsgButtons::OkCancel, MsgAnswer::Cancel)) == MsgAnswer::Cancel)
             continue;
-        KeepResult(st, strEndTime, ResultRequestUrl(st, total, passFlag, strEndTime));
+        // Given up: the kept file stays for --resend-pending; its lock goes
+        // with `kept`, so that a resend run may take it from now on.
+        kept.reset();
         dlg.message(box(
             QStringLiteral("ヴァルネルドリン　体験プログラム"),
             QStringLiteral(
@@ -165,51 +172,103 @@ int ResendPending(AppState& st) {
         return 1;
     }
     QDir dir(st.strResultPath);
-    const QStringList files =
-        dir.entryList({kKeptPrefix + QStringLiteral("*") + kKeptSuffix}, QDir::Files, QDir::Name);
-    if (files.isEmpty()) {
+    auto say = [](const QString& name, const QString& what) {
+        std::printf("%s: %s\n", qPrintable(PrintableText(name)), qPrintable(what));
+        std::fflush(stdout);
+    };
+
+    const auto nothingKept = [&] {
         std::printf("No kept results in %s\n",
-                    qPrintable(QDir::toNativeSeparators(dir.absolutePath())));
+                    qPrintable(PrintableText(QDir::toNativeSeparators(dir.absolutePath()))));
+        std::fflush(stdout);
         return 0;
+    };
+    if (!QFileInfo(dir.absolutePath()).isDir())
+        return nothingKept();
+
+    // One run at a time: a second one waits and then finds only what is left.
+    FileLock runLock;
+    try {
+        runLock = FileLock::take(dir.filePath(QLatin1String(kResendLockName)), true, false);
+        if (!runLock.held()) {
+            std::fprintf(stderr, "brevik: waiting for another --resend-pending run to finish\n");
+            runLock = FileLock::take(dir.filePath(QLatin1String(kResendLockName)), true, true);
+        }
+    } catch (const FileError& e) {
+        std::fprintf(stderr, "brevik: cannot use the result folder: %s\n",
+                     qPrintable(PrintableText(QString::fromLocal8Bit(e.what()))));
+        return 1;
     }
+
+    const QStringList files = dir.entryList(
+        {QLatin1String(kKeptPattern)},
+        QDir::Files | QDir::System | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    if (files.isEmpty())
+        return nothingKept();
     int left = 0;
     for (const QString& name : files) {
         const QString path = dir.filePath(name);
-        QFile f(path);
-        QByteArray url;
-        if (f.open(QIODevice::ReadOnly)) {
-            while (!f.atEnd()) {
-                const QByteArray line = f.readLine().trimmed();
-                if (line.startsWith("url="))
-                    url = line.mid(4);
+        FileLock lock;
+        try {
+            // Under the claim lock: the exam program locks a new file before
+            // it lets anyone else look.
+            const FileLock claim =
+                FileLock::take(dir.filePath(QLatin1String(kClaimLockName)), true, true);
+            lock = FileLock::take(path, false, false);
+        } catch (const FileError& e) {
+            if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+                say(name, QStringLiteral("delivered meanwhile by another brevik"));
+                continue;
             }
+            say(name, QStringLiteral("not used: ") + PrintableText(e.reason));
+            ++left;
+            continue;
+        }
+        if (!lock.held()) {
+            say(name, QStringLiteral("kept, a running brevik is sending it"));
+            ++left;
+            continue;
+        }
+        if (!lock.stillNamed()) {
+            say(name, QStringLiteral("delivered meanwhile by another brevik"));
+            continue;
+        }
+        QByteArray url;
+        try {
+            const QByteArray content = ReadRegularFile(path, kKeptFileCap, /*ours=*/true);
+            for (const QByteArray& line : content.split('\n'))
+                if (line.startsWith("url="))
+                    url = line.mid(4).trimmed();
+        } catch (const FileError& e) {
+            say(name, QStringLiteral("not used: ") + PrintableText(e.reason));
+            ++left;
+            continue;
         }
         if (url.isEmpty()) {
-            std::printf("%s: kept, no request url in the file\n", qPrintable(name));
+            say(name, QStringLiteral("kept, no request url in the file"));
             ++left;
             continue;
         }
         QString errText, serverSays;
         switch (sendOnce(st, QString::fromUtf8(url), errText, &serverSays)) {
         case Verdict::Accepted:
-            if (QFile::remove(path)) {
-                std::printf("%s: delivered, removed\n", qPrintable(name));
+            if (::unlink(QFile::encodeName(path).constData()) == 0) {
+                say(name, QStringLiteral("delivered, removed"));
             } else {
-                std::printf("%s: delivered, but the file could not be removed\n", qPrintable(name));
+                say(name, QStringLiteral("delivered, but the file could not be removed"));
                 ++left;
             }
             break;
         case Verdict::Failed:
-            std::printf("%s: kept, request failed: %s\n", qPrintable(name), qPrintable(serverSays));
+            say(name, QStringLiteral("kept, request failed: ") + PrintableText(serverSays));
             ++left;
             break;
         case Verdict::Refused:
-            std::printf("%s: kept, server refused: %s\n", qPrintable(name), qPrintable(serverSays));
+            say(name, QStringLiteral("kept, server refused: ") + PrintableText(serverSays));
             ++left;
             break;
         }
     }
-    std::fflush(stdout);
     return left > 0 ? 1 : 0;
 }
 

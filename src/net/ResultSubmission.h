@@ -2,6 +2,7 @@
 // Reporting the result to the exam server, and keeping it when that fails.
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace brevik {
 
@@ -22,16 +23,23 @@ bool JudgeResultReply(const QByteArray& body, QString& errText);
 bool send_result(AppState& st, qint16 total, bool passFlag, const QString& endTime,
                  QString& errText);
 
-// Sends until accepted or the examinee confirms giving up; a given-up result
-// is kept in st.strResultPath for ResendPending.
-void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag);
+// Sends until accepted or the examinee confirms giving up. The result is
+// kept in st.strResultPath (synced to disk) before the first attempt, with
+// that attempt's request, and removed once the server accepted it; a
+// given-up result stays there for ResendPending. resultKept runs once the
+// result is on disk (or could not be put there), before the first attempt.
+void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag,
+                       const std::function<void()>& resultKept = {});
 
-// Writes the kept-result file for a request url (atomically); returns its
-// path, empty when it could not be written.
+// Writes a kept-result file for a request url (synced); returns its path,
+// empty when it could not be written. Its lock is not kept.
 QString KeepResult(const AppState& st, const QString& endTime, const QString& url);
 
 // Sends every kept result again, removes each accepted one and reports each
-// outcome on stdout. Returns 0 when none is left, 1 otherwise.
+// outcome on stdout (text from outside made printable). One run at a time: a
+// second run waits for the first. A result that a running exam program is
+// still sending is left to it; a kept file that is not a regular file of this
+// user is not used. Returns 0 when none is left, 1 otherwise.
 int ResendPending(AppState& st);
 
 } // namespace brevik

@@ -19,6 +19,9 @@ struct Services {
     PaneFactory makePane;
     // Terminates the program at once (no close handler runs); tests replace it.
     std::function<void()> terminate;
+    // Named points of a run ("exam-start-wait", "result-kept") where a test
+    // may look at or hold the program; empty outside such tests.
+    std::function<void(const char*)> checkpoint;
 };
 
 } // namespace brevik

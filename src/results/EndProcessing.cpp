@@ -2,6 +2,7 @@
 
 #include "exam/frmKaikei.h"
 #include "net/ResultSubmission.h"
+#include "platform/EndSignals.h"
 #include "platform/Errors.h"
 #include "platform/Yield.h"
 #include "results/ResultPage.h"
@@ -16,6 +17,9 @@ void end_syori(AppState& st, frmKaikei& exam, frmMain& main) {
     if (st.blnExamEnded)
         return;
     st.blnExamEnded = true;
+    // From here the result is finished: an end signal (SIGTERM, ...) is acted
+    // on only once it is on disk, before the first attempt to send it.
+    EndSignals::Hold hold;
 
     step([&] { exam.lblRemaining->hide(); });
     step([&] { exam.Command1->hide(); });
@@ -27,7 +31,8 @@ void end_syori(AppState& st, frmKaikei& exam, frmMain& main) {
     step([&] { strResultHtml = BuildResultPage(st, main.test_start_time, blnPass); });
 
     if (!st.blnRehearsal)
-        step([&] { RunSubmissionLoop(st, st.intSelectPointA, blnPass); });
+        step([&] { RunSubmissionLoop(st, st.intSelectPointA, blnPass, [&] { hold.release(); }); });
+    hold.release();
     yieldEvents();
 
     // The main window comes back: its later load only places it and sets its title.

@@ -10,13 +10,41 @@ void replaceAll(QString& page, const QString& word, const QString& by) {
 }
 } // namespace
 
+QString EscapeHtml(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'&':
+            out += QLatin1String("&amp;");
+            break;
+        case u'<':
+            out += QLatin1String("&lt;");
+            break;
+        case u'>':
+            out += QLatin1String("&gt;");
+            break;
+        case u'"':
+            out += QLatin1String("&quot;");
+            break;
+        case u'\'':
+            out += QLatin1String("&#39;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 QString FinishResultPage(const AppState& st, QString page, qint16 total, bool& blnPass) {
     replaceAll(page, QStringLiteral("SelectPointA"), QString::number(total));
     blnPass = total >= kPassTotal;
     const QString image =
         blnPass ? QStringLiteral("/images/pass.gif") : QStringLiteral("/images/fail.gif");
     replaceAll(page, QStringLiteral("結果イメージ"),
-               QStringLiteral("<img src=\"") + st.strDataPath + image + QStringLiteral("\" />"));
+               QStringLiteral("<img src=\"") + EscapeHtml(st.strDataPath + image) +
+                   QStringLiteral("\" />"));
     if (blnPass)
         replaceAll(
             page, QStringLiteral("※結果を確認したら、[試験終了]ボタンをクリックしてください。"),
@@ -33,11 +61,15 @@ QString BuildResultPage(AppState& st, const QString& startTime, bool& blnPass) {
     st.intSelectPoint3 = 24;
 
     QString page = st.arrScreenHtml[6];
-    // In this order, each on the page as the previous one left it.
-    replaceAll(page, QStringLiteral("FamilyName"), st.rec.strKanjiName);
-    replaceAll(page, QStringLiteral("TestCenter"), st.strTestCenter);
-    replaceAll(page, QStringLiteral("テスト名"), st.strExamTitle);
-    replaceAll(page, QStringLiteral("StartTime"), startTime);
+    // In this order, each on the page as the previous one left it. The texts
+    // come from outside (the examinee, the launcher) and go in as text: a
+    // placeholder word has no character that escaping changes, so a value
+    // holding a later word is still changed by the later replacement, which
+    // inserts escaped text or the program's own markup in its turn.
+    replaceAll(page, QStringLiteral("FamilyName"), EscapeHtml(st.rec.strKanjiName));
+    replaceAll(page, QStringLiteral("TestCenter"), EscapeHtml(st.strTestCenter));
+    replaceAll(page, QStringLiteral("テスト名"), EscapeHtml(st.strExamTitle));
+    replaceAll(page, QStringLiteral("StartTime"), EscapeHtml(startTime));
     replaceAll(page, QStringLiteral("SelectPoint1"), QString::number(st.intSelectPoint1));
     replaceAll(page, QStringLiteral("SelectPoint2"), QString::number(st.intSelectPoint2));
     replaceAll(page, QStringLiteral("SelectPoint3"), QString::number(st.intSelectPoint3));

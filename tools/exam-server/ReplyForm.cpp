@@ -59,9 +59,29 @@ std::optional<ReplyForm> parseReplyForm(const std::string& formText) {
         f.size = n;
         return f;
     }
-    if (head == "status" && readNumber(arg, n) && n >= 100 && n <= 599) {
-        f.kind = ReplyForm::Status;
+    if (head == "status") {
+        const auto colon2 = arg.find(':');
+        if (readNumber(arg.substr(0, colon2), n) && n >= 100 && n <= 599) {
+            f.kind = ReplyForm::Status;
+            f.size = n;
+            if (colon2 != std::string::npos)
+                f.text = arg.substr(colon2 + 1);
+            return f;
+        }
+        return std::nullopt;
+    }
+    if (head == "trickle" && readNumber(arg, n) && n > 0) {
+        f.kind = ReplyForm::Trickle;
         f.size = n;
+        return f;
+    }
+    if (head == "redirect" && !arg.empty()) {
+        f.kind = ReplyForm::Redirect;
+        f.text = arg;
+        return f;
+    }
+    if (head == "escapes" && colon == std::string::npos) {
+        f.kind = ReplyForm::Escapes;
         return f;
     }
     if (head == "slow") {

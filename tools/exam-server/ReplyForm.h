@@ -15,7 +15,10 @@ struct ReplyForm {
         Empty,        // HTTP 200, no body
         Close,        // headers, then the connection is closed
         Bytes,        // a body of exactly `size` bytes
-        Status        // a bare HTTP status
+        Status,       // an HTTP status `size`, with `text` as its body when given
+        Trickle,      // headers, then a body without length, one byte every `size` ms, endless
+        Redirect,     // 302 to `text`, with a body that would be an acceptance ("OK")
+        Escapes       // "NG" and terminal escape sequences, as raw bytes
     } kind = Normal;
     std::string text;
     long size = 0;
@@ -23,7 +26,8 @@ struct ReplyForm {
 };
 
 // Parses "accept", "text:...", "refuse:CODE", "fatal", "error-page", "error-page-200",
-// "empty", "close", "bytes:N", "status:N", "slow:MS[:FORM]". nullopt on a bad form.
+// "empty", "close", "bytes:N", "status:N[:TEXT]", "trickle:MS", "redirect:URL",
+// "escapes", "slow:MS[:FORM]". nullopt on a bad form.
 std::optional<ReplyForm> parseReplyForm(const std::string& formText);
 
 } // namespace examserver

@@ -37,9 +37,15 @@ const char kUsage[] =
     "  --result-reply FORM    how /api/grade/result answers (default accept)\n"
     "  --fail-results N       answer the next N results with \"NG\", then as FORM says\n"
     "  --fail-registrations N refuse the next N registrations (\"NG ADD ERR\"), then as FORM says\n"
+    "  --log-arrivals         also log \"arrived PATH\" when a request comes in\n"
     "\n"
     "FORM: accept | refuse[:CODE] (\"NG CODE\") | fatal | text:TEXT | error-page (HTTP 500)\n"
-    "      | error-page-200 | empty | close | bytes:N | status:N | slow:MS[:FORM]\n"
+    "      | error-page-200 | empty | close | bytes:N | status:N[:TEXT] | slow:MS[:FORM]\n"
+    "  hostile forms:\n"
+    "      trickle:MS    a body without length, one byte every MS ms, never ending\n"
+    "      redirect:URL  302 to URL (say http://...), with \"OK\" as its body\n"
+    "      status:3NN:OK a redirect status without Location, with \"OK\" as its body\n"
+    "      escapes       \"NG\" followed by terminal escape sequences and control bytes\n"
     "Texts are sent in Shift_JIS. Each request is logged on stdout as one JSON line.\n";
 
 std::atomic<bool> stopping{false};
@@ -145,7 +151,32 @@ std::string answer(const ReplyForm& f, httplib::Response& res) {
     }
     case ReplyForm::Status:
         res.status = int(f.size);
+        if (!f.text.empty())
+            res.set_content(shiftJis(f.text), "text/plain; charset=Shift_JIS");
         return "(status " + std::to_string(f.size) + ")";
+    case ReplyForm::Trickle: {
+        const int everyMs = int(f.size);
+        res.set_chunked_content_provider(
+            "text/plain", [everyMs](size_t offset, httplib::DataSink& sink) {
+                if (offset > 0)
+                    sleepUnlessStopping(everyMs);
+                if (stopping)
+                    return false;
+                const char byte = offset == 0 ? 'O' : offset == 1 ? 'K' : ' ';
+                return sink.write(&byte, 1);
+            });
+        return "(trickle)";
+    }
+    case ReplyForm::Redirect:
+        res.status = 302;
+        res.set_header("Location", f.text);
+        res.set_content("OK", "text/plain");
+        return "(redirect to " + f.text + ")";
+    case ReplyForm::Escapes:
+        res.set_content("NG \x1b[2J\x1b[H\x1b[1;31mALERT\x1b[0m\x1b]0;owned\x07\rover\x08\x7f"
+                        "\x1b[6n\x1bP+q\x1b\\ end",
+                        "text/plain");
+        return "(escapes)";
     }
     return {};
 }
@@ -174,6 +205,7 @@ int serve(int argc, char** argv) {
                 credential = BREVIK_DEFAULT_CREDENTIAL;
     int port = 8443;
     long failResults = 0, failRegistrations = 0;
+    bool logArrivals = false;
     ReplyForm registerForm, resultForm;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
@@ -197,6 +229,8 @@ int serve(int argc, char** argv) {
             failRegistrations = std::atol(nextArg(i, argc, argv).c_str());
         else if (a == "--fail-results")
             failResults = std::atol(nextArg(i, argc, argv).c_str());
+        else if (a == "--log-arrivals")
+            logArrivals = true;
         else {
             std::fprintf(stderr, "exam-server: unknown option %s\n\n%s", a.c_str(), kUsage);
             return 2;
@@ -241,7 +275,14 @@ int serve(int argc, char** argv) {
         return false;
     };
 
+    auto arrived = [&](const httplib::Request& req) {
+        if (logArrivals) {
+            std::printf("arrived %s\n", req.path.c_str());
+            std::fflush(stdout);
+        }
+    };
     svr.Get("/api/grade/register", [&](const httplib::Request& req, httplib::Response& res) {
+        arrived(req);
         if (authorized(req, res)) {
             sleepUnlessStopping(registerForm.delayMs);
             if (registrationFailsLeft.fetch_sub(1) > 0) {
@@ -257,6 +298,7 @@ int serve(int argc, char** argv) {
         logRequest(req, res.status);
     });
     svr.Get("/api/grade/result", [&](const httplib::Request& req, httplib::Response& res) {
+        arrived(req);
         if (authorized(req, res)) {
             sleepUnlessStopping(resultForm.delayMs);
             const Params p = parseQuery(req.target);
@@ -292,15 +334,21 @@ int serve(int argc, char** argv) {
         std::fprintf(stderr, "exam-server: cannot listen on %s:%d\n", host.c_str(), port);
         return 1;
     }
+    std::atomic<bool> listenEnded{false};
     std::thread signalWaiter([&] {
         int sig = 0;
         sigwait(&sigs, &sig);
         stopping = true;
+        // stop() does nothing before the server runs: a signal that comes
+        // right after the start would otherwise leave it listening for good.
+        while (!svr.is_running() && !listenEnded)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         svr.stop();
     });
     std::printf("exam-server: listening on https://%s:%d\n", host.c_str(), bound);
     std::fflush(stdout);
     svr.listen_after_bind();
+    listenEnded = true;
     if (!stopping) { // stopped for another reason: let the signal thread end
         stopping = true;
         pthread_kill(signalWaiter.native_handle(), SIGTERM);

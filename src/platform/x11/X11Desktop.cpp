@@ -1,5 +1,7 @@
 #include "platform/x11/X11Desktop.h"
 
+#include "platform/EndSignals.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHash>
@@ -720,7 +722,7 @@ qint64 X11Desktop::GetTickCount() {
 void X11Desktop::wait_ms(int ms) {
     const qint64 start = monotonicMs();
     for (qint64 left; (left = start + ms + 1 - monotonicMs()) > 0;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(left));
+        EndSignals::sleepMs(left); // an end signal is acted on at once, not after the wait
 }
 
 WorkArea X11Desktop::GetWorkArea() {

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <initializer_list>
 
 namespace brevik::test {
 
@@ -19,6 +21,38 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     free(r);
     return a;
 }
+// A 32-bit client message about window, on a connection of the test's own:
+// to the root for the window manager, else to the window itself. An item of
+// data is a number or an atom's name.
+struct Item {
+    Item(uint32_t n) : number(n) {}
+    Item(const char* a) : atomName(a) {}
+    uint32_t number = 0;
+    const char* atomName = nullptr;
+};
+
+void sendClientMessage(quintptr window, const char* type, std::initializer_list<Item> data,
+                       bool toRoot) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = xcb_window_t(window);
+    ev.type = atom(c, type);
+    int i = 0;
+    for (const Item& d : data)
+        ev.data.data32[i++] = d.atomName ? atom(c, d.atomName) : d.number;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_send_event(c, 0, toRoot ? root : xcb_window_t(window),
+                   toRoot
+                       ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT
+                       : XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&ev));
+    // A round trip: the server has handled the message before the connection goes.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_disconnect(c);
+}
+
 } // namespace
 
 TestWindow::TestWindow(const QStringList& args) {
@@ -77,21 +111,19 @@ bool hasStateAbove(quintptr window) {
 }
 
 void removeStateAbove(quintptr window) {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_client_message_event_t ev{};
-    ev.response_type = XCB_CLIENT_MESSAGE;
-    ev.format = 32;
-    ev.window = xcb_window_t(window);
-    ev.type = atom(c, "_NET_WM_STATE");
-    ev.data.data32[0] = 0; // remove
-    ev.data.data32[1] = atom(c, "_NET_WM_STATE_ABOVE");
-    ev.data.data32[3] = 2;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_send_event(c, 0, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&ev));
-    xcb_flush(c);
-    xcb_disconnect(c);
+    sendClientMessage(window, "_NET_WM_STATE", {0u /* remove */, "_NET_WM_STATE_ABOVE", 0u, 2u},
+                      /*toRoot=*/true);
+}
+
+void sendDeleteWindow(quintptr window) {
+    sendClientMessage(window, "WM_PROTOCOLS", {"WM_DELETE_WINDOW", uint32_t(XCB_CURRENT_TIME)},
+                      false);
+}
+
+qint64 monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 } // namespace brevik::test

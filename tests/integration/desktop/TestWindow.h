@@ -37,5 +37,10 @@ WindowId findSoon(Desktop& d, const QString& cls, const std::optional<QString>& 
 bool hasStateAbove(quintptr window);
 // Asks the window manager to drop _NET_WM_STATE_ABOVE, as its window menu would.
 void removeStateAbove(quintptr window);
+// Sends the window WM_DELETE_WINDOW as a window manager does for its close
+// button or Alt+F4; returns at once.
+void sendDeleteWindow(quintptr window);
+// CLOCK_MONOTONIC milliseconds, the clock of testwin's log.
+qint64 monotonicMs();
 
 } // namespace brevik::test

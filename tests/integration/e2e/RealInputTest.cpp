@@ -3,7 +3,7 @@
 // window manager (one test run per window manager), checked from outside:
 // what is on top, what has the keyboard, what the server got, what was printed.
 #include "Examinee.h"
-#include "ProgramFolder.h"
+#include "ProgramRun.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -37,40 +37,40 @@ struct Entry {
     QString city, address1, address2, phone1, phone2, phone3;
 };
 
-class RealInput : public ::testing::Test {
+class RealInput : public ProgramRun {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(folder.prepare());
+        ProgramRun::SetUp();
         ASSERT_TRUE(Examinee(0).x.connected()) << "needs an X display with XTest";
         ASSERT_TRUE(Examinee(0).x.windowManagerRunning()) << "needs a window manager";
     }
 
     void TearDown() override {
-        if (HasFailure())
-            std::fprintf(stderr, "--- the program (%s, exit %d) said:\n%s\n",
-                         proc.state() == QProcess::NotRunning ? "ended" : "running",
-                         proc.exitCode(), log().c_str());
-        if (proc.state() != QProcess::NotRunning) {
-            proc.kill();
-            proc.waitForFinished(5000);
+        if (proc && proc->state() != QProcess::NotRunning) {
+            proc->kill();
+            proc->waitForFinished(5000);
         }
+        if (HasFailure() && proc)
+            std::fprintf(stderr, "--- the program said:\n%s\n", programLog().c_str());
     }
 
-    void start(const QStringList& args = {}) {
-        proc.setProcessEnvironment(folder.environment());
-        proc.setProcessChannelMode(QProcess::MergedChannels);
-        proc.start(folder.program(), args);
-        ASSERT_TRUE(proc.waitForStarted(10000));
-        person = std::make_unique<Examinee>(proc.processId());
+    void play(const QStringList& args = {}) {
+        start(args);
+        ASSERT_EQ(proc->state(), QProcess::Running);
+        person = std::make_unique<Examinee>(pid());
     }
 
-    int waitExit(int timeoutMs = 30000) {
-        if (!proc.waitForFinished(timeoutMs))
+    // The program's exit code once it has ended, -1 when it did not end normally.
+    int waitExit() {
+        if (!waitForEnd(30000) || endedBySignal())
             return -1;
-        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
+        return proc->exitCode();
     }
 
-    std::string log() { return proc.readAll().toStdString(); }
+    std::string programLog() {
+        log += proc->readAll();
+        return log.toStdString();
+    }
 
     // Moves focus on with Tab, then types; selects are moved with Down.
     void fill(const Entry& e) {
@@ -192,7 +192,7 @@ protected:
             ASSERT_TRUE(p.isAnswerable(ask, result));
             p.x.key(QStringLiteral("n"));
             ASSERT_TRUE(p.waitGone(ask.id));
-            ASSERT_EQ(proc.state(), QProcess::Running);
+            ASSERT_EQ(proc->state(), QProcess::Running);
         }
         const QStringList printedBefore = printedFiles();
         p.click(result, Examinee::cmdPrint);
@@ -204,8 +204,8 @@ protected:
         ASSERT_TRUE(p.isAnswerable(dialog, result)) << "the print dialog speaks Japanese";
         if (printer.isEmpty()) {
             // No print server: the dialog offers its PDF file, put into the run's folder.
-            pdf = folder.out + QStringLiteral("printed.pdf");
-            QDir().mkpath(folder.out);
+            pdf = out + QStringLiteral("printed.pdf");
+            QDir().mkpath(out);
             p.x.key(QStringLiteral("alt+f"));
             p.x.key(QStringLiteral("ctrl+a"));
             p.x.type(pdf);
@@ -232,7 +232,7 @@ protected:
             }
         }
         p.click(result, Examinee::command1); // "試験終了"
-        EXPECT_EQ(waitExit(), 0) << log();
+        EXPECT_EQ(waitExit(), 0) << programLog();
     }
 
     // PDF files the printer queue wrote since the run began (its job
@@ -266,8 +266,8 @@ protected:
                    << "no page in " << pdf.toStdString() << ": " << info.toStdString();
         if (run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).contains(name))
             return ::testing::AssertionSuccess();
-        QDir().mkpath(folder.out);
-        const QString png = folder.out + QStringLiteral("printed");
+        QDir().mkpath(out);
+        const QString png = out + QStringLiteral("printed");
         run(QStringLiteral("pdftoppm"),
             {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("30"),
              QStringLiteral("-singlefile"), pdf, png});
@@ -281,8 +281,6 @@ protected:
         return ::testing::AssertionFailure() << pdf.toStdString() << " is blank";
     }
 
-    ProgramFolder folder;
-    QProcess proc;
     std::unique_ptr<Examinee> person;
     QString printer = qEnvironmentVariable("BREVIK_TEST_PRINTED");
     QDateTime started = QDateTime::currentDateTime();
@@ -340,10 +338,10 @@ const Entry kReal{QStringLiteral("鈴木"),
 } // namespace
 
 TEST_F(RealInput, RehearsalThroughEveryScreenByMouseAndKeyboard) {
-    start();
+    play();
     Examinee& p = *person;
     Client main = p.waitTitled(kMainTitle);
-    ASSERT_TRUE(main.id) << log();
+    ASSERT_TRUE(main.id) << programLog();
     ASSERT_TRUE(p.hasFocus(main));
 
     const QRect pane(0, 0, main.geometry.width(), 300);
@@ -367,19 +365,18 @@ TEST_F(RealInput, RehearsalThroughEveryScreenByMouseAndKeyboard) {
 
     ASSERT_NO_FATAL_FAILURE(printAndFinish(result, true));
     EXPECT_TRUE(printedFor(QStringLiteral("山田 花子")));
-    QString left;
-    EXPECT_TRUE(folder.cleanEnd(&left)) << left.toStdString();
+    expectCleanEnd();
 }
 
 TEST_F(RealInput, RealRunWithRefusalsThroughEveryDialog) {
     ExamServerProcess server({QStringLiteral("--fail-registrations"), QStringLiteral("1"),
                               QStringLiteral("--fail-results"), QStringLiteral("1")});
     ASSERT_TRUE(server.running());
-    folder.pointAt(server);
-    start({kRealLaunch});
+    pointAt(server);
+    play({kRealLaunch});
     Examinee& p = *person;
     Client main = p.waitTitled(kMainTitle);
-    ASSERT_TRUE(main.id) << log();
+    ASSERT_TRUE(main.id) << programLog();
 
     const QRect pane(0, 0, main.geometry.width(), 300);
     QImage shown = p.grab(main, pane);
@@ -444,19 +441,17 @@ TEST_F(RealInput, RealRunWithRefusalsThroughEveryDialog) {
     ASSERT_EQ(res.size(), 2);
     EXPECT_EQ(ExamServerProcess::query(res[1]).queryItemValue(QStringLiteral("SP")),
               QStringLiteral("70"));
-    QString left;
-    EXPECT_TRUE(folder.cleanEnd(&left)) << left.toStdString();
-    EXPECT_TRUE(
-        QDir(folder.temp + QStringLiteral("brevik_result")).entryList(QDir::Files).isEmpty());
+    expectCleanEnd();
+    EXPECT_TRUE(kept().isEmpty()) << "nothing kept: the result was accepted";
 }
 
 TEST_F(RealInput, DataFileFailureIsAnsweredAndEndsTheProgram) {
-    writeFile(folder.app + QStringLiteral("data/qfile.dat"), "not a database");
-    start();
+    writeFile(app + QStringLiteral("data/qfile.dat"), "not a database");
+    play();
     Examinee& p = *person;
     const Client failure = p.waitTitled(QStringLiteral("試験ログインの失敗"));
-    ASSERT_TRUE(failure.id) << log();
+    ASSERT_TRUE(failure.id) << programLog();
     ASSERT_TRUE(p.hasFocus(failure));
     p.clickCentre(failure, kShipaiAbort);
-    EXPECT_EQ(waitExit(), 0) << log();
+    EXPECT_EQ(waitExit(), 0) << programLog();
 }

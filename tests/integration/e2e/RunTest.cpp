@@ -1,6 +1,6 @@
 // Whole runs of the program: the unattended rehearsal, and real runs against
 // the reference exam server over HTTPS on 127.0.0.1.
-#include "ProgramFolder.h"
+#include "ProgramRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -8,48 +8,14 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
 using namespace brevik::test;
 
 namespace {
-
-class Run : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(folder.prepare());
-        app = folder.app;
-        temp = folder.temp;
-        out = folder.out;
-    }
-
-    void pointAt(const ExamServerProcess& server) { folder.pointAt(server); }
-
-    int run(const QStringList& args) {
-        QProcess p;
-        p.setProcessEnvironment(folder.environment());
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(folder.program(), args);
-        if (!p.waitForFinished(240000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        log = p.readAll();
-        report = QString::fromUtf8(readFile(out + QStringLiteral("report.txt")));
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
-
-    void expectCleanEnd() {
-        QString left;
-        EXPECT_TRUE(folder.cleanEnd(&left)) << left.toStdString();
-    }
-
-    ProgramFolder folder;
-    QString app, temp, out, report;
-    QByteArray log;
-};
-
+class Run : public ProgramRun {};
 } // namespace
 
 TEST_F(Run, SelfCheckWalksEveryScreenAndLeavesNothingBehind) {

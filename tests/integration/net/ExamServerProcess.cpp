@@ -102,6 +102,20 @@ QList<QJsonObject> ExamServerProcess::requests() {
     return list;
 }
 
+bool ExamServerProcess::waitForOutput(const QString& text, int ms) {
+    const QByteArray wanted = text.toUtf8();
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        out_ += proc_->readAllStandardOutput();
+        if (out_.contains(wanted))
+            return true;
+        if (t.elapsed() > ms || proc_->state() == QProcess::NotRunning)
+            return false;
+        proc_->waitForReadyRead(50);
+    }
+}
+
 QStringList ExamServerProcess::header(const QJsonObject& request, const QString& name) {
     QStringList values;
     for (const QJsonValue& h : request.value(QStringLiteral("headers")).toArray()) {
@@ -119,7 +133,7 @@ void pointAt(AppState& st, const ExamServerProcess& server) {
     st.strCredential = QStringLiteral(BREVIK_TEST_CREDENTIAL);
     st.strCaFile = testCerts().caFile;
     st.connectTimeoutMs = 3000;
-    st.stallTimeoutMs = 800;
+    st.stallTimeoutMs = 2000; // short, yet a loaded machine does not make a stall of a slow start
 }
 
 int deadPort() {

@@ -36,6 +36,9 @@ public:
     QList<QJsonObject> requestsTo(const QString& path);
     // The query of a logged request.
     static QUrlQuery query(const QJsonObject& request);
+    // Waits until the server has printed text on stdout ("arrived /api/grade/result"
+    // with --log-arrivals); false after ms.
+    bool waitForOutput(const QString& text, int ms = 10000);
     // Value of one header of a logged request; values of all lines with that name.
     static QStringList header(const QJsonObject& request, const QString& name);
     void stop();

@@ -1,8 +1,13 @@
 // HttpGetBytes against the reference server over real HTTPS on 127.0.0.1.
 #include "net/HttpGetBytes.h"
 #include "ExamServerProcess.h"
+#include "RawTlsServer.h"
 #include "app/AppState.h"
 
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace brevik;
@@ -238,4 +243,187 @@ TEST(HttpGetBytes, RepliesAreDecodedAsWindowsShiftJis) {
     const Fetch f = fetch(st, st.strRegisterUrl);
     EXPECT_EQ(f.body, QByteArray("\x81\x60\x87\x40\x82\xa0"));
     EXPECT_EQ(DecodeReply(f.body), QStringLiteral("～①あ"));
+}
+
+// ---- Hostile servers: every request ends within its bounds, HTTPS only. ----
+
+namespace {
+
+// Bounds small enough for a test; the program's own are in AppState.
+void shortBounds(AppState& st) {
+    st.stallTimeoutMs = 60000; // out of the way unless a case wants it
+    st.totalTimeoutMs = 20000;
+    st.rateWindowMs = 2000;
+    st.minBytesPerWindow = 1024;
+}
+
+struct Timed {
+    Fetch f;
+    qint64 ms;
+};
+
+Timed timedFetch(const AppState& st, const QString& url) {
+    QElapsedTimer t;
+    t.start();
+    Fetch f = fetch(st, url);
+    return {f, t.elapsed()};
+}
+
+} // namespace
+
+TEST(HttpGetBytesHostile, ATrickledBodyWithoutLengthEndsAtTheMinimumRate) {
+    ExamServerProcess server({QStringLiteral("--register-reply"), QStringLiteral("trickle:500")});
+    AppState st;
+    pointAt(st, server);
+    shortBounds(st);
+    const Timed r = timedFetch(st, st.strRegisterUrl);
+    EXPECT_TRUE(r.f.outcome.failed);
+    EXPECT_EQ(r.f.count, 0);
+    EXPECT_TRUE(r.f.body.isEmpty()) << "nothing of a cut reply is used";
+    EXPECT_TRUE(r.f.outcome.error.contains(QStringLiteral("slower than")))
+        << qPrintable(r.f.outcome.error);
+    // One window after the first byte, and the progress check comes at least once a second.
+    EXPECT_GE(r.ms, 2000);
+    EXPECT_LT(r.ms, 6000);
+}
+
+TEST(HttpGetBytesHostile, AReplyFastEnoughForTheRateStillEndsAtTheTotalLimit) {
+    ExamServerProcess server({QStringLiteral("--register-reply"), QStringLiteral("trickle:50")});
+    AppState st;
+    pointAt(st, server);
+    shortBounds(st);
+    st.minBytesPerWindow = 10; // 20 bytes a second pass
+    st.totalTimeoutMs = 3000;
+    const Timed r = timedFetch(st, st.strRegisterUrl);
+    EXPECT_TRUE(r.f.outcome.failed);
+    EXPECT_TRUE(r.f.outcome.error.contains(QStringLiteral("no complete reply within 3000 ms")))
+        << qPrintable(r.f.outcome.error);
+    EXPECT_GE(r.ms, 3000);
+    EXPECT_LT(r.ms, 6000);
+}
+
+TEST(HttpGetBytesHostile, TrickledHeadersCountAsTheReplyToo) {
+    // The status line itself, one byte every 300 ms: no body byte ever comes.
+    RawTlsServer raw([](SSL* ssl, RawTlsServer& self) {
+        const char head[] = "HTTP/1.1 200 OK\r\nX-Slow: ";
+        for (const char* p = head; !self.stopping(); p = *(p + 1) ? p + 1 : p) {
+            if (!RawTlsServer::write(ssl, p, 1))
+                return;
+            self.pause(300);
+        }
+    });
+    ExamServerProcess ca; // the test CA's settings
+    AppState st;
+    pointAt(st, ca);
+    shortBounds(st);
+    const Timed r = timedFetch(st, raw.baseUrl() + QStringLiteral("/api/grade/register"));
+    EXPECT_TRUE(r.f.outcome.failed);
+    EXPECT_TRUE(r.f.outcome.error.contains(QStringLiteral("slower than")))
+        << qPrintable(r.f.outcome.error);
+    EXPECT_LT(r.ms, 6000) << "counted as it arrives, not once a header line is complete";
+}
+
+TEST(HttpGetBytesHostile, TheWaitingThreadKeepsRunningItsTimers) {
+    ExamServerProcess server({QStringLiteral("--register-reply"), QStringLiteral("trickle:1000")});
+    AppState st;
+    pointAt(st, server);
+    shortBounds(st);
+    QTimer tick;
+    tick.setInterval(10);
+    int ticks = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start();
+    const Timed r = timedFetch(st, st.strRegisterUrl);
+    tick.stop();
+    EXPECT_TRUE(r.f.outcome.failed);
+    EXPECT_GE(ticks, int(r.ms / 10 * 0.7)) << r.ms << " ms";
+}
+
+TEST(HttpGetBytesHostile, NoRedirectLeadsAwayFromHttps) {
+    QTcpServer plain; // where a followed redirect would send the query in clear text
+    ASSERT_TRUE(plain.listen(QHostAddress::LocalHost));
+    const QString http =
+        QStringLiteral("http://127.0.0.1:%1/api/grade/register").arg(plain.serverPort());
+    for (const QString& location :
+         {http, QStringLiteral("HTTP://127.0.0.1:%1/x").arg(plain.serverPort()),
+          QStringLiteral("ftp://127.0.0.1:%1/x").arg(plain.serverPort())}) {
+        SCOPED_TRACE(qPrintable(location));
+        ExamServerProcess server(
+            {QStringLiteral("--register-reply"), QStringLiteral("redirect:") + location});
+        AppState st;
+        pointAt(st, server);
+        const Fetch f =
+            fetch(st, st.strRegisterUrl + QStringLiteral("?KFN=%E5%B1%B1&Password=vexo"));
+        EXPECT_TRUE(f.outcome.failed);
+        EXPECT_EQ(f.count, 0);
+        EXPECT_TRUE(f.body.isEmpty()) << "the redirect's own body (\"OK\") is not the reply";
+        EXPECT_TRUE(f.outcome.error.contains(QStringLiteral("not https")))
+            << qPrintable(f.outcome.error);
+        EXPECT_FALSE(plain.waitForNewConnection(200)) << "nothing went out in clear text";
+    }
+    // And an http:// address itself is never asked.
+    AppState st;
+    ExamServerProcess ca;
+    pointAt(st, ca);
+    const Fetch f = fetch(st, http + QStringLiteral("?KFN=x"));
+    EXPECT_TRUE(f.outcome.failed);
+    EXPECT_FALSE(plain.waitForNewConnection(200));
+}
+
+TEST(HttpGetBytesHostile, ARedirectToHttpsIsFollowedAndTheCredentialStaysWithItsServer) {
+    // To the same server: followed with the credential.
+    const int port = deadPort();
+    ExamServerProcess same(
+        {QStringLiteral("--register-reply"),
+         QStringLiteral("redirect:https://127.0.0.1:%1/api/grade/result?x=1").arg(port)},
+        port);
+    AppState st;
+    pointAt(st, same);
+    Fetch f = fetch(st, st.strRegisterUrl);
+    EXPECT_FALSE(f.outcome.failed) << qPrintable(f.outcome.error);
+    EXPECT_EQ(f.body, QByteArray("NG unknown registration")) << "the result endpoint answered";
+    ASSERT_EQ(same.requestsTo(QStringLiteral("/api/grade/result")).size(), 1);
+
+    // To another server: followed, but without the Authorization header.
+    ExamServerProcess other;
+    ExamServerProcess away(
+        {QStringLiteral("--register-reply"),
+         QStringLiteral("redirect:") + other.baseUrl() + QStringLiteral("/api/grade/register")});
+    pointAt(st, away);
+    f = fetch(st, st.strRegisterUrl);
+    EXPECT_TRUE(f.outcome.failed);
+    const auto reqs = other.requests();
+    ASSERT_EQ(reqs.size(), 1);
+    EXPECT_TRUE(ExamServerProcess::header(reqs[0], QStringLiteral("Authorization")).isEmpty());
+}
+
+TEST(HttpGetBytesHostile, ARedirectStatusWithoutLocationIsAFailedRequest) {
+    for (const char* form : {"status:301:OK", "status:302:OK", "status:303:1234,5678",
+                             "status:307:OK", "status:308:OK", "status:300:OK", "status:304"}) {
+        SCOPED_TRACE(form);
+        ExamServerProcess server({QStringLiteral("--register-reply"), QString::fromLatin1(form)});
+        AppState st;
+        pointAt(st, server);
+        const Fetch f = fetch(st, st.strRegisterUrl);
+        EXPECT_TRUE(f.outcome.failed);
+        EXPECT_EQ(f.count, 0);
+        EXPECT_TRUE(f.body.isEmpty());
+    }
+    // Every 2xx is a reply.
+    ExamServerProcess created(
+        {QStringLiteral("--register-reply"), QStringLiteral("status:201:OK")});
+    AppState st;
+    pointAt(st, created);
+    EXPECT_EQ(fetch(st, st.strRegisterUrl).body, QByteArray("OK"));
+}
+
+TEST(HttpGetBytesHostile, TextFromOutsideIsPrintable) {
+    EXPECT_EQ(PrintableText(QStringLiteral("NG \x1b[2J\x1b]0;x\x07\r\n\t\x7f ok")),
+              QStringLiteral("NG \\x1B[2J\\x1B]0;x\\x07\\x0D\\x0A\\x09\\x7F ok"));
+    EXPECT_EQ(PrintableText(QString(QChar(0x9b)) + QStringLiteral("31m")),
+              QStringLiteral("\\x9B31m"));
+    EXPECT_EQ(PrintableText(QStringLiteral("a\u202Eb\u2066c")),
+              QStringLiteral("a\\u202Eb\\u2066c"));
+    EXPECT_EQ(PrintableText(QStringLiteral("受験者 OK 1234,5678")),
+              QStringLiteral("受験者 OK 1234,5678"));
 }

@@ -10,9 +10,13 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace brevik;
 using namespace brevik::test;
@@ -243,8 +247,9 @@ TEST(ResultSubmission, GivingUpKeepsTheResultAndResendDeliversIt) {
     EXPECT_EQ(keep.buttons, MsgButtons::Ok);
     EXPECT_TRUE(keep.systemModal);
 
-    // The file is there before the keep box, named after the end time, with
-    // the last request as it went on the wire and the examinee's name.
+    // The file is there before the keep box, named after the end time of the
+    // first attempt, with that attempt's request as it went on the wire and
+    // the examinee's name: it was written before anything was sent.
     const QStringList kept = keptFiles(h.st);
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(keptWhenBoxShown, kept);
@@ -253,8 +258,8 @@ TEST(ResultSubmission, GivingUpKeepsTheResultAndResendDeliversIt) {
                     .hasMatch());
     const auto reqs = server->requests();
     ASSERT_EQ(reqs.size(), 3);
-    const QString lastTarget = targetOf(reqs[2]);
-    const QString tc = queryValue(lastTarget, QStringLiteral("TC")); // "yyyy/MM/dd%20hh:mm:ss"
+    const QString firstTarget = targetOf(reqs[1]);
+    const QString tc = queryValue(firstTarget, QStringLiteral("TC")); // "yyyy/MM/dd%20hh:mm:ss"
     EXPECT_EQ(kept[0], QStringLiteral("result-") +
                            QString(tc)
                                .remove(QLatin1Char('/'))
@@ -263,10 +268,10 @@ TEST(ResultSubmission, GivingUpKeepsTheResultAndResendDeliversIt) {
                            QStringLiteral(".txt"));
     const QByteArray content = readFile(h.st.strResultPath + kept[0]);
     EXPECT_EQ(content,
-              "url=" + server->baseUrl().toUtf8() + lastTarget.toUtf8() + "\nname=山田 太郎\n");
-    EXPECT_TRUE(QDir(h.st.strResultPath)
-                    .entryList({QStringLiteral("*.tmp"), QStringLiteral("*~")})
-                    .isEmpty());
+              "url=" + server->baseUrl().toUtf8() + firstTarget.toUtf8() + "\nname=山田 太郎\n");
+    EXPECT_EQ(QDir(h.st.strResultPath).entryList(QDir::Files).size(), 1)
+        << "no temporary file left beside it";
+    const QString lastTarget = firstTarget;
 
     // Resend with the server down: kept, non-zero.
     const QString baseUrl = server->baseUrl();
@@ -327,4 +332,107 @@ TEST(ResultSubmission, ResendWithNothingKeptSucceeds) {
     AppState unset;
     EXPECT_NE(ResendPending(unset), 0);
     EXPECT_TRUE(KeepResult(unset, CurrentEndTime(), QStringLiteral("https://h/r")).isEmpty());
+}
+
+// ---- The result is never lost, and never sent twice by two programs. ----
+
+TEST(ResultSubmission, TheResultIsOnDiskBeforeTheFirstAttemptAndGoesOnceAccepted) {
+    ExamServerProcess server;
+    Harness h(server);
+    h.registerWith();
+    QStringList keptBeforeSending;
+    qsizetype resultsBeforeSending = -1;
+    RunSubmissionLoop(h.st, 70, true, [&] {
+        keptBeforeSending = keptFiles(h.st);
+        resultsBeforeSending = server.requestsTo(QStringLiteral("/api/grade/result")).size();
+    });
+    ASSERT_EQ(keptBeforeSending.size(), 1);
+    EXPECT_EQ(resultsBeforeSending, 0);
+    EXPECT_EQ(server.requestsTo(QStringLiteral("/api/grade/result")).size(), 1);
+    EXPECT_TRUE(keptFiles(h.st).isEmpty()) << "accepted: removed";
+    // The file was written with its own mode and no leftovers.
+    EXPECT_TRUE(QDir(h.st.strResultPath).entryList(QDir::Files).isEmpty());
+}
+
+TEST(ResultSubmission, AResendMeanwhileLeavesTheResultToTheProgramSendingIt) {
+    ExamServerProcess server({QStringLiteral("--fail-results"), QStringLiteral("1")});
+    Harness h(server);
+    h.registerWith();
+    QString resendSaid;
+    int resendRc = -1;
+    h.dialogs.onShow = [&](const ShownDialog& d) {
+        if (d.box.title != QStringLiteral("送信リトライ"))
+            return;
+        // An operator's --resend-pending while the examinee's retry box is up.
+        AppState other = h.st;
+        testing::internal::CaptureStdout();
+        resendRc = ResendPending(other);
+        resendSaid = QString::fromStdString(testing::internal::GetCapturedStdout());
+    };
+    h.dialogs.answer({Answer::Ok, Answer::Ok});
+    RunSubmissionLoop(h.st, 70, true);
+    EXPECT_EQ(resendRc, 1);
+    EXPECT_TRUE(resendSaid.contains(QStringLiteral("kept, a running brevik is sending it")))
+        << qPrintable(resendSaid);
+    // Refused once, accepted on the retry: two results, none from the resend.
+    EXPECT_EQ(server.requestsTo(QStringLiteral("/api/grade/result")).size(), 2);
+    EXPECT_TRUE(keptFiles(h.st).isEmpty());
+}
+
+TEST(ResultSubmission, ResendUsesOnlyRegularFilesOfItsOwnUser) {
+    ExamServerProcess server({QStringLiteral("--result-reply"), QStringLiteral("text:OK")});
+    Harness h(server);
+    QDir().mkpath(h.st.strResultPath);
+    const QString url = ResultRequestUrl(h.st, 70, true, QStringLiteral("2026/12/10 10:00:00"));
+    const QString good = KeepResult(h.st, QStringLiteral("2026/12/10 10:00:00"), url);
+    ASSERT_FALSE(good.isEmpty());
+    const QString dir = h.st.strResultPath;
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(dir + QStringLiteral("result-fifo.txt")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(good, dir + QStringLiteral("result-link.txt")));
+    ASSERT_TRUE(QDir().mkpath(dir + QStringLiteral("result-folder.txt")));
+    writeFile(dir + QStringLiteral("result-big.txt"), "url=" + QByteArray(70000, 'a') + "\n");
+    bool otherUser = false;
+    if (::geteuid() == 0) { // as root the test can make a file of another user
+        writeFile(dir + QStringLiteral("result-other.txt"), "url=" + url.toUtf8() + "\n");
+        otherUser = ::chown(QFile::encodeName(dir + QStringLiteral("result-other.txt")).constData(),
+                            65534, 65534) == 0;
+    }
+
+    testing::internal::CaptureStdout();
+    EXPECT_NE(ResendPending(h.st), 0);
+    const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(out.contains(QStringLiteral("result-fifo.txt: not used: is not a regular file")))
+        << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("result-link.txt: not used: is a symbolic link")))
+        << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("result-folder.txt: not used:"))) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("result-big.txt: not used: larger than")))
+        << qPrintable(out);
+    if (otherUser) {
+        EXPECT_TRUE(
+            out.contains(QStringLiteral("result-other.txt: not used: belongs to another user")))
+            << qPrintable(out);
+    }
+    EXPECT_TRUE(out.contains(QFileInfo(good).fileName() + QStringLiteral(": delivered, removed")))
+        << qPrintable(out);
+    // Only the one real kept result went out.
+    EXPECT_EQ(server.requestsTo(QStringLiteral("/api/grade/result")).size(), 1);
+}
+
+TEST(ResultSubmission, ResendPrintsServerTextAndNamesWithoutControlCharacters) {
+    ExamServerProcess server({QStringLiteral("--result-reply"), QStringLiteral("escapes")});
+    Harness h(server);
+    QDir().mkpath(h.st.strResultPath);
+    const QString url = ResultRequestUrl(h.st, 70, true, QStringLiteral("2026/12/10 10:00:00"));
+    writeFile(h.st.strResultPath + QStringLiteral("result-\x1b[31mred\u202e.txt"),
+              "url=" + EncodeRequestUrl(url) + "\n");
+    testing::internal::CaptureStdout();
+    EXPECT_NE(ResendPending(h.st), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (const char c : out)
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c) << " in " << out;
+    EXPECT_NE(out.find("result-\\x1B[31mred\\u202E.txt: kept, server refused: NG \\x1B[2J"),
+              std::string::npos)
+        << out;
 }

@@ -2,6 +2,7 @@
 // engine; the exam is reached through the main button like an examinee does.
 #include "results/EndProcessing.h"
 #include "../net/ExamServerProcess.h"
+#include "platform/EndSignals.h"
 #include "results/ResultPage.h"
 #include "support/SessionFixture.h"
 
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QUrlQuery>
+
+#include <csignal>
 
 using namespace brevik;
 using namespace brevik::test;
@@ -146,4 +149,52 @@ TEST_F(EndTest, ExamScreenIsFreedAndTheResultPageCarriesOn) {
     EXPECT_GT(QFileInfo(dialogs.printPdfPath).size(), 0);
     click();
     EXPECT_EQ(terminated, 1);
+}
+
+TEST(ResultPage, TextsFromOutsideGoInAsText) {
+    AppState st;
+    st.strDataPath = QStringLiteral("/opt/a\"b<c>/data/");
+    st.strTestCenter = QStringLiteral("<script>document.title='x'</script>");
+    st.strExamTitle = QStringLiteral("ヴァルネ<b onmouseover=\"x()\">名</b> & 'q'");
+    // Escaping changes no placeholder word: a later one inside a value is still replaced.
+    st.rec.strKanjiName = QStringLiteral("<i>TestCenter</i>");
+    st.arrScreenHtml[6] =
+        QStringLiteral("<td>FamilyName</td><td title=\"テスト名\">テスト名</td>結果イメージ");
+    bool pass = false;
+    const QString page = BuildResultPage(st, QStringLiteral("2026/12/10 09:05"), pass);
+    const QString venue = QStringLiteral("&lt;script&gt;document.title=&#39;x&#39;&lt;/script&gt;");
+    const QString title = QStringLiteral(
+        "ヴァルネ&lt;b onmouseover=&quot;x()&quot;&gt;名&lt;/b&gt; &amp; &#39;q&#39;");
+    EXPECT_EQ(
+        page,
+        QStringLiteral("<td>&lt;i&gt;") + venue + QStringLiteral("&lt;/i&gt;</td><td title=\"") +
+            title + QStringLiteral("\">") + title +
+            QStringLiteral("</td><img src=\"/opt/a&quot;b&lt;c&gt;/data//images/pass.gif\" />"));
+    EXPECT_EQ(EscapeHtml(QStringLiteral("a&b<c>d\"e'f")),
+              QStringLiteral("a&amp;b&lt;c&gt;d&quot;e&#39;f"));
+}
+
+TEST_F(EndTest, AnEndSignalDuringEndProcessingWaitsUntilTheResultIsOnDisk) {
+    ExamServerProcess server;
+    ASSERT_TRUE(server.running());
+    pointAt(st, server);
+    frmKaikei& exam = toExam(kRealLaunch);
+    int signalled = 0;
+    QStringList keptAtSignal;
+    qsizetype sentAtSignal = -1;
+    EndSignals::install([&](int) {
+        ++signalled;
+        keptAtSignal =
+            QDir(st.strResultPath).entryList({QStringLiteral("result-*.txt")}, QDir::Files);
+        sentAtSignal = server.requestsTo(QStringLiteral("/api/grade/result")).size();
+    });
+    // Noted now; end processing yields to the event loop before the result
+    // is built, and that is where it would be acted on without the hold.
+    ::raise(SIGTERM);
+    dialogs.answer({Answer::Yes});
+    exam.Command1_Click();
+    EndSignals::uninstall();
+    EXPECT_EQ(signalled, 1);
+    EXPECT_EQ(keptAtSignal.size(), 1) << "the result was on disk";
+    EXPECT_EQ(sentAtSignal, 0) << "before the first attempt";
 }
