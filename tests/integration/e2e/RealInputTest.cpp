@@ -72,17 +72,24 @@ protected:
         return log.toStdString();
     }
 
-    // Moves focus on with Tab, then types; selects are moved with Down.
+    // Field by field, Tab between them: text is typed, a select is moved with
+    // Down. The focus stays in the last field, as a person's would.
     void fill(const Entry& e) {
         Examinee& p = *person;
+        bool first = true;
+        auto next = [&] {
+            if (!first)
+                p.x.key(QStringLiteral("Tab"));
+            first = false;
+        };
         auto text = [&](const QString& s) {
+            next();
             p.x.type(s);
-            p.x.key(QStringLiteral("Tab"));
         };
         auto pick = [&](int rows) {
+            next();
             for (int i = 0; i < rows; ++i)
                 p.x.key(QStringLiteral("Down"));
-            p.x.key(QStringLiteral("Tab"));
         };
         text(e.kanjiFamily);
         text(e.kanjiGiven);
@@ -113,6 +120,8 @@ protected:
     // correction is then typed straight away, where the focus went.
     void failOnceThenCorrect(Client& main, const QString& message, const QString& correction) {
         Examinee& p = *person;
+        // A person looks over the form before clicking.
+        p.waitStill(main, QRect(0, 0, main.geometry.width(), 420));
         p.click(main, Examinee::command1);
         const Client miss = p.waitTitled(QStringLiteral("入力エラー"));
 
