@@ -4,8 +4,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace brevik;
+
+// libmdb prints notes on stdout for damaged files; libFuzzer reports on stderr.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0)
+        ::dup2(null, STDOUT_FILENO);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString connect = QStringLiteral(";pwd=") + QString::fromLatin1(kDbPassword);
