@@ -9,6 +9,8 @@
 
 namespace brevik {
 
+class IsolatedContentReader;
+
 // The examinee as the form check leaves it.
 struct ExamineeRecord {
     QString strKanjiName; // family, one space, given
@@ -38,6 +40,9 @@ struct AppState {
     QString strCaFile;     // extra CA bundle, empty for the system's
     int connectTimeoutMs = 30000;
     int stallTimeoutMs = 60000;
+    // Reads the content files in a child process (the program); null: in
+    // this process (unit tests).
+    IsolatedContentReader* contentReader = nullptr;
 
     // Folders, each ending in "/".
     QString strAppPath;
