@@ -30,6 +30,19 @@ void refuse(AppState& st, const QString& title, const QString& text, bool system
 }
 
 void refuseFolder(AppState& st, const FolderError& e) {
+    // Said plainly when the temporary folder itself is the trouble.
+    const QString temp = TempFolder();
+    QByteArray t = QFile::encodeName(temp);
+    while (t.size() > 1 && t.endsWith('/'))
+        t.chop(1);
+    struct stat ts {};
+    const char* fault = ::stat(t.constData(), &ts) != 0             ? "does not exist"
+                        : !S_ISDIR(ts.st_mode)                      ? "is not a folder"
+                        : ::access(t.constData(), W_OK | X_OK) != 0 ? "is not writable"
+                                                                    : nullptr;
+    if (fault)
+        std::fprintf(stderr, "brevik: the temporary folder %s ($TMPDIR) %s\n", qPrintable(temp),
+                     fault);
     std::fprintf(stderr, "brevik: cannot use working folder %s: %s\n", qPrintable(e.path),
                  qPrintable(e.reason));
     refuse(st, QStringLiteral("フォルダ作成エラー"),
@@ -160,7 +173,15 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     st.arrLaunchArgs = BuildLaunchList(argumentText, now);
     st.blnMainLoaded = false;
 
-    if (!lock.tryLock()) {
+    // One instance per user and per data folder; a lock that cannot be made
+    // is a folder problem, not a second instance.
+    if (!lock.tryLock(AppFolder(programFolder) + QStringLiteral("data/"))) {
+        std::fprintf(stderr, "brevik: %s\n", qPrintable(lock.reason()));
+        if (lock.failure() == InstanceLock::Failure::LockFolder) {
+            refuse(st, QStringLiteral("フォルダ作成エラー"),
+                   QStringLiteral("作業フォルダを作成できません。\r\n") + lock.folder());
+            return StartupResult::Refused;
+        }
         refuse(st, QStringLiteral("2重起動エラー"),
                QStringLiteral("すでに試験プログラムは起動されています。\r\n"
                               "同時に実行することは出来ません。"),

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace brevik;
 
@@ -108,13 +109,18 @@ TEST_F(Startup, WorkFolderTakenByALinkIsRefused) {
     EXPECT_TRUE(dialogs.shown[0].box.text.endsWith(temp() + QStringLiteral("quillo/")));
 }
 
-// Run in a child process: holds the instance lock until its stdin closes.
+// Run in a child process: holds the instance lock (its runtime folder in
+// BREVIK_TEST_HOLD_LOCK, its data folder in BREVIK_TEST_HOLD_DATA, its
+// temporary folder in BREVIK_TEST_HOLD_TMP) until its stdin closes.
 TEST(InstanceChild, HoldLock) {
     if (qEnvironmentVariableIsEmpty("BREVIK_TEST_HOLD_LOCK"))
-        GTEST_SKIP() << "only as the child of SecondInstanceIsRefused";
-    qputenv("TMPDIR", qgetenv("BREVIK_TEST_HOLD_LOCK"));
+        GTEST_SKIP() << "only as the child of the instance tests";
+    qputenv("XDG_RUNTIME_DIR", qgetenv("BREVIK_TEST_HOLD_LOCK"));
+    if (!qEnvironmentVariableIsEmpty("BREVIK_TEST_HOLD_TMP"))
+        qputenv("TMPDIR", qgetenv("BREVIK_TEST_HOLD_TMP"));
     InstanceLock held;
-    ASSERT_TRUE(held.tryLock());
+    ASSERT_TRUE(held.tryLock(qEnvironmentVariable("BREVIK_TEST_HOLD_DATA")))
+        << held.reason().toStdString();
     std::puts("locked");
     std::fflush(stdout);
     char buf[8];
@@ -122,25 +128,41 @@ TEST(InstanceChild, HoldLock) {
     }
 }
 
-TEST_F(Startup, SecondInstanceIsRefusedBeforeAnythingElse) {
-    QProcess first;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("BREVIK_TEST_HOLD_LOCK"), tmp_.path());
-    first.setProcessEnvironment(env);
-    first.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=InstanceChild.HoldLock")});
-    ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(test::waitUntil(
-        [&] {
-            first.waitForReadyRead(50);
-            return first.readAllStandardOutput().contains("locked") ||
-                   first.state() != QProcess::Running;
-        },
-        20000));
+namespace {
 
-    // A short launch list would be refused too: the instance check comes first.
-    EXPECT_EQ(RunStartup(st, lock, QStringLiteral("x"), QStringLiteral("/opt")),
-              StartupResult::Refused);
+// Another run of the program, holding its locks until it is destroyed.
+class OtherRun {
+public:
+    OtherRun(const QString& runtime, const QString& data = {}, const QString& temp = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("BREVIK_TEST_HOLD_LOCK"), runtime);
+        env.insert(QStringLiteral("BREVIK_TEST_HOLD_DATA"), data);
+        env.insert(QStringLiteral("BREVIK_TEST_HOLD_TMP"), temp);
+        p_.setProcessEnvironment(env);
+        p_.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=InstanceChild.HoldLock")});
+        p_.waitForStarted();
+        test::waitUntil(
+            [&] {
+                p_.waitForReadyRead(50);
+                locked_ = locked_ || p_.readAllStandardOutput().contains("locked");
+                return locked_ || p_.state() != QProcess::Running;
+            },
+            20000);
+    }
+    ~OtherRun() {
+        p_.closeWriteChannel();
+        if (!p_.waitForFinished(20000))
+            p_.kill();
+    }
+    bool locked() const { return locked_; }
+
+private:
+    QProcess p_;
+    bool locked_ = false;
+};
+
+void expectSecondInstanceBox(const ScriptedDialogHost& dialogs) {
     ASSERT_EQ(dialogs.shown.size(), 1u);
     const MessageBoxSpec& box = dialogs.shown[0].box;
     EXPECT_EQ(box.title, QStringLiteral("2重起動エラー"));
@@ -148,10 +170,146 @@ TEST_F(Startup, SecondInstanceIsRefusedBeforeAnythingElse) {
                                        "同時に実行することは出来ません。"));
     EXPECT_TRUE(box.systemModal);
     EXPECT_EQ(box.buttons, MsgButtons::Ok);
+}
 
-    first.closeWriteChannel();
-    ASSERT_TRUE(first.waitForFinished(20000));
+} // namespace
+
+TEST_F(Startup, SecondInstanceIsRefusedBeforeAnythingElse) {
+    {
+        OtherRun first(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        ASSERT_TRUE(first.locked());
+        // A short launch list would be refused too: the instance check comes first.
+        EXPECT_EQ(RunStartup(st, lock, QStringLiteral("x"), QStringLiteral("/opt")),
+                  StartupResult::Refused);
+        expectSecondInstanceBox(dialogs);
+        EXPECT_EQ(lock.failure(), InstanceLock::Failure::Running);
+    }
     // With the first one gone, the lock is free again.
     dialogs.shown.clear();
     EXPECT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt")), StartupResult::Proceed);
+}
+
+TEST_F(Startup, AnotherTemporaryFolderIsStillASecondInstance) {
+    QTemporaryDir otherTemp;
+    OtherRun first(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString(), otherTemp.path());
+    ASSERT_TRUE(first.locked());
+    EXPECT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt")), StartupResult::Refused);
+    expectSecondInstanceBox(dialogs);
+}
+
+// Two users (two runtime folders) with one program folder: one data folder,
+// one run.
+TEST_F(Startup, OneRunPerDataFolderWhoeverRunsIt) {
+    QTemporaryDir program, otherUser;
+    QDir().mkpath(program.filePath(QStringLiteral("data")));
+    {
+        OtherRun first(otherUser.path(), program.filePath(QStringLiteral("data")));
+        ASSERT_TRUE(first.locked());
+        EXPECT_EQ(RunStartup(st, lock, QString(), program.path()), StartupResult::Refused);
+        expectSecondInstanceBox(dialogs);
+        // Another program folder is another exam.
+        QTemporaryDir elsewhere;
+        QDir().mkpath(elsewhere.filePath(QStringLiteral("data")));
+        dialogs.shown.clear();
+        EXPECT_EQ(RunStartup(st, lock, QString(), elsewhere.path()), StartupResult::Proceed);
+        lock.unlock();
+    }
+    dialogs.shown.clear();
+    EXPECT_EQ(RunStartup(st, lock, QString(), program.path()), StartupResult::Proceed);
+    EXPECT_TRUE(QFileInfo::exists(program.filePath(QStringLiteral("data/.brevik.lock"))));
+    lock.unlock();
+    EXPECT_FALSE(QFileInfo::exists(program.filePath(QStringLiteral("data/.brevik.lock"))));
+}
+
+// Where the user's lock goes: the runtime folder when it is private and ours,
+// else ~/.cache/brevik; a place for neither is a folder problem, never a
+// second instance.
+TEST_F(Startup, TheUserLockLivesWhereNoOtherUserCanWrite) {
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"), savedHome = qgetenv("HOME");
+    QTemporaryDir base;
+    auto folder = [&](const char* name, int mode) {
+        const QString f = base.filePath(QLatin1String(name));
+        QDir().mkpath(f);
+        ::chmod(QFile::encodeName(f).constData(), mode_t(mode));
+        return f;
+    };
+    const QString home = folder("home", 0755);
+    const QString inHome = home + QStringLiteral("/.cache/brevik/brevik.lock");
+    const QString private_ = folder("private", 0700);
+    const QString open = folder("open", 0777);
+    const QString link = base.filePath(QStringLiteral("link"));
+    QFile::link(private_, link);
+    const QString others = folder("others", 0700);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ASSERT_EQ(::chown(QFile::encodeName(others).constData(), 65534, 65534), 0);
+
+    struct Case {
+        const char* name;
+        QString runtime;
+        QString expectedLock;
+    } cases[] = {
+        {"private runtime folder", private_, private_ + QStringLiteral("/brevik.lock")},
+        {"with a final slash", private_ + u'/', private_ + QStringLiteral("/brevik.lock")},
+        {"unset", QString(), inHome},
+        {"open to everybody", open, inHome},
+        {"a link", link, inHome},
+        {"missing", base.filePath(QStringLiteral("missing")), inHome},
+        {"relative", QStringLiteral("run/user"), inHome},
+        {"another user's", others, root ? inHome : others + QStringLiteral("/brevik.lock")},
+    };
+    qputenv("HOME", QFile::encodeName(home));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.runtime.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(c.runtime));
+        dialogs.shown.clear();
+        ASSERT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt")), StartupResult::Proceed)
+            << lock.reason().toStdString();
+        EXPECT_TRUE(QFileInfo::exists(c.expectedLock));
+        struct stat folderStat {};
+        ASSERT_EQ(
+            ::stat(QFile::encodeName(QFileInfo(c.expectedLock).path()).constData(), &folderStat),
+            0);
+        EXPECT_EQ(folderStat.st_mode & 077, 0u);
+        lock.unlock();
+        EXPECT_FALSE(QFileInfo::exists(c.expectedLock));
+    }
+
+    // No runtime folder and a home folder that cannot take the lock folder.
+    qunsetenv("XDG_RUNTIME_DIR");
+    test::writeFile(base.filePath(QStringLiteral("file")), "x");
+    for (const QString& badHome :
+         {base.filePath(QStringLiteral("file")), base.filePath(QStringLiteral("none/home"))}) {
+        SCOPED_TRACE(badHome.toStdString());
+        qputenv("HOME", QFile::encodeName(badHome));
+        dialogs.shown.clear();
+        EXPECT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt")), StartupResult::Refused);
+        EXPECT_EQ(lock.failure(), InstanceLock::Failure::LockFolder);
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].box.title, QStringLiteral("フォルダ作成エラー"));
+        EXPECT_TRUE(dialogs.shown[0].box.text.startsWith(
+            QStringLiteral("作業フォルダを作成できません。\r\n") + badHome))
+            << dialogs.shown[0].box.text.toStdString();
+    }
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    qputenv("HOME", savedHome);
+}
+
+// A missing temporary folder, or a file in its place, is a folder problem.
+TEST_F(Startup, AMissingTemporaryFolderIsAFolderProblem) {
+    test::writeFile(temp() + QStringLiteral("file"), "x");
+    for (const QString& t : {temp() + QStringLiteral("missing"), temp() + QStringLiteral("file")}) {
+        SCOPED_TRACE(t.toStdString());
+        qputenv("TMPDIR", QFile::encodeName(t));
+        dialogs.shown.clear();
+        EXPECT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt")), StartupResult::Refused);
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].box.title, QStringLiteral("フォルダ作成エラー"));
+        EXPECT_EQ(dialogs.shown[0].box.text, QStringLiteral("作業フォルダを作成できません。\r\n") +
+                                                 t + QStringLiteral("/tolva_net_vovuza/"));
+        lock.unlock();
+    }
 }
