@@ -35,7 +35,9 @@ void putText(QByteArray& out, const QString& s) {
     putNumber(out, quint32(u.size()));
     out += u;
 }
-QByteArray frame(ContentKind kind, const ContentRead& r) {
+} // namespace
+
+QByteArray ContentAnswerFrame(ContentKind kind, const ContentRead& r) {
     QByteArray out;
     putNumber(out, kMagic);
     putNumber(out, quint32(kind));
@@ -47,9 +49,7 @@ QByteArray frame(ContentKind kind, const ContentRead& r) {
     return out;
 }
 
-// Reads a frame from the front of bytes; nullopt while it is incomplete.
-// Throws DbError for a frame that cannot be one.
-std::optional<std::pair<ContentKind, ContentRead>> takeFrame(QByteArray& bytes) {
+std::optional<std::pair<ContentKind, ContentRead>> TakeContentAnswerFrame(QByteArray& bytes) {
     qsizetype at = 0;
     auto number = [&](quint32& n) {
         if (bytes.size() - at < 4)
@@ -90,6 +90,8 @@ std::optional<std::pair<ContentKind, ContentRead>> takeFrame(QByteArray& bytes) 
     bytes.remove(0, at);
     return std::make_pair(ContentKind(kind), r);
 }
+
+namespace {
 
 qint64 nowUs() {
     timespec t{};
@@ -142,7 +144,7 @@ QString describeEnd(int status) {
     for (const auto& [kind, file] : jobs) {
         QByteArray out;
         try {
-            out = frame(kind, ReadContent(kind, file, password));
+            out = ContentAnswerFrame(kind, ReadContent(kind, file, password));
         } catch (...) {
             ::_exit(3);
         }
@@ -283,7 +285,7 @@ void IsolatedContentReader::end(Child& c, bool kill, const QString& why) {
 }
 
 void IsolatedContentReader::parse(Child& c) {
-    while (auto f = takeFrame(c.buffer))
+    while (auto f = TakeContentAnswerFrame(c.buffer))
         c.results[size_t(f->first)] = f->second;
 }
 

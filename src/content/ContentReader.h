@@ -36,6 +36,12 @@ struct ContentRead {
 // Reads one content file in this process (the child's work; also the unit tests').
 ContentRead ReadContent(ContentKind kind, const QString& file, const QString& password);
 
+// The child's answer for one file, and taking one from the front of what the
+// parent received: nullopt while it is incomplete; throws DbError for bytes
+// that are no answer (a child taken over by a crafted file may send anything).
+QByteArray ContentAnswerFrame(ContentKind kind, const ContentRead& r);
+std::optional<std::pair<ContentKind, ContentRead>> TakeContentAnswerFrame(QByteArray& bytes);
+
 // Reads content files in a child process. The constructor forks the child at
 // once and the child reads qfile.dat and exam.dat of dataFolder straight
 // away, so the reading overlaps the program's own start-up; construct it

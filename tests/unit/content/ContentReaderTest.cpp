@@ -6,9 +6,11 @@
 #include "support/TestSupport.h"
 
 #include "app/Defaults.h"
+#include "platform/Errors.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -164,4 +166,43 @@ TEST_F(Reader, TheChildIsGoneWithTheReader) {
         EXPECT_FALSE(gone(pid));
     }
     EXPECT_TRUE(gone(pid));
+}
+
+// What the parent takes from the child: an answer as it was sent, in pieces
+// as they arrive; anything else is refused, never over-read.
+TEST(ReaderAnswer, TakenWholeAndRefusedOtherwise) {
+    ContentRead sent;
+    sent.stage = ContentRead::QueryFailed;
+    sent.error = QStringLiteral("no table exam_doc");
+    sent.texts = {QStringLiteral("一"), QString(), QStringLiteral("<html>三</html>")};
+    const QByteArray whole = ContentAnswerFrame(ContentKind::Questions, sent) +
+                             ContentAnswerFrame(ContentKind::Templates, ContentRead{});
+    for (qsizetype cut = 0; cut < whole.size(); ++cut) {
+        QByteArray part = whole.left(cut);
+        const auto f = TakeContentAnswerFrame(part);
+        if (f) {
+            EXPECT_EQ(f->first, ContentKind::Questions);
+            EXPECT_EQ(f->second.stage, sent.stage);
+            EXPECT_EQ(f->second.error, sent.error);
+            EXPECT_EQ(f->second.texts, sent.texts);
+        }
+    }
+    QByteArray both = whole;
+    ASSERT_TRUE(TakeContentAnswerFrame(both));
+    const auto second = TakeContentAnswerFrame(both);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->first, ContentKind::Templates);
+    EXPECT_TRUE(both.isEmpty());
+
+    QRandomGenerator rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bad = whole;
+        for (int i = 0, n = 1 + int(rng.bounded(6)); i < n; ++i)
+            bad[rng.bounded(bad.size())] = char(rng.bounded(256));
+        try {
+            while (const auto f = TakeContentAnswerFrame(bad))
+                EXPECT_LE(f->second.texts.size(), 6);
+        } catch (const DbError&) {
+        }
+    }
 }
