@@ -1,4 +1,5 @@
 // setting.ini and the working folders as an attacker or bad luck leaves them.
+#include "StartupFixture.h"
 #include "app/InstanceLock.h"
 #include "app/Startup.h"
 #include "app/WorkFolders.h"
@@ -16,33 +17,8 @@
 
 using namespace brevik;
 
-namespace {
-
-// Each test gets a temporary folder of its own as TMPDIR.
-class Startup : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved_ = qgetenv("TMPDIR");
-        qputenv("TMPDIR", tmp_.path().toLocal8Bit());
-        st.svc.dialogs = &dialogs;
-    }
-    void TearDown() override {
-        lock.unlock();
-        qputenv("TMPDIR", saved_);
-    }
-    QString temp() const { return tmp_.path() + QStringLiteral("/"); }
-
-    QTemporaryDir tmp_;
-    QByteArray saved_;
-    AppState st;
-    ScriptedDialogHost dialogs;
-    InstanceLock lock;
-};
-
-using HostileSettings = Startup;
-using HostileFolders = Startup;
-
-} // namespace
+using HostileSettings = test::Startup;
+using HostileFolders = test::Startup;
 
 // setting.ini as an attacker or bad luck leaves it: each problem is named
 // (file, line, what) and whatever is missing or refused keeps its built-in
@@ -57,6 +33,10 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
     ASSERT_TRUE(builtIn.strRegisterUrl.startsWith(QStringLiteral("https://")));
 
     struct Case {
+        Case(const char* n, std::function<void()> m, QString p, QString g = {}, QString r = {},
+             QString c = {})
+            : name(n), make(std::move(m)), problem(std::move(p)), reg(std::move(g)),
+              res(std::move(r)), credential(std::move(c)) {}
         const char* name;
         std::function<void()> make;
         QString problem;              // empty: none expected
@@ -178,8 +158,9 @@ TEST_F(HostileFolders, OpenFoldersAreMadePrivateAndOtherUsersFilesIgnored) {
     const QString ini = temp() + QStringLiteral("tolva_net_vovuza/setting.ini");
     test::writeFile(ini, "[server]\nregister=https://planted.example/r\n");
     const bool root = ::geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(::chown(QFile::encodeName(ini).constData(), 65534, 65534), 0);
+    }
     ASSERT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt")), StartupResult::Proceed);
     EXPECT_TRUE(dialogs.shown.empty());
     for (const char* name : {"tolva_net_vovuza", "quillo", "brevik_result"}) {

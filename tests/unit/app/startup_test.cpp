@@ -1,3 +1,4 @@
+#include "StartupFixture.h"
 #include "app/Defaults.h"
 #include "app/InstanceLock.h"
 #include "app/Startup.h"
@@ -17,30 +18,7 @@
 
 using namespace brevik;
 
-namespace {
-
-// Each test gets a temporary folder of its own as TMPDIR.
-class Startup : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved_ = qgetenv("TMPDIR");
-        qputenv("TMPDIR", tmp_.path().toLocal8Bit());
-        st.svc.dialogs = &dialogs;
-    }
-    void TearDown() override {
-        lock.unlock();
-        qputenv("TMPDIR", saved_);
-    }
-    QString temp() const { return tmp_.path() + QStringLiteral("/"); }
-
-    QTemporaryDir tmp_;
-    QByteArray saved_;
-    AppState st;
-    ScriptedDialogHost dialogs;
-    InstanceLock lock;
-};
-
-} // namespace
+using test::Startup;
 
 TEST_F(Startup, RehearsalFillsEveryValue) {
     ASSERT_EQ(RunStartup(st, lock, QString(), QStringLiteral("/opt/brevik")),
@@ -241,8 +219,9 @@ TEST_F(Startup, TheUserLockLivesWhereNoOtherUserCanWrite) {
     QFile::link(private_, link);
     const QString others = folder("others", 0700);
     const bool root = ::geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(::chown(QFile::encodeName(others).constData(), 65534, 65534), 0);
+    }
 
     struct Case {
         const char* name;
