@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +46,9 @@ QString homeFolder() {
 } // namespace
 
 InstanceLock::InstanceLock() = default;
-InstanceLock::~InstanceLock() = default;
+InstanceLock::~InstanceLock() {
+    unlock();
+}
 
 QString InstanceLock::userLockFolder(QString* why, QString* tried) {
     QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -85,33 +89,85 @@ QString InstanceLock::userLockFolder(QString* why, QString* tried) {
     return folder;
 }
 
-bool InstanceLock::take(std::unique_ptr<QLockFile>& lock, const QString& folder,
-                        const QString& name, const QString& whose) {
-    lock = std::make_unique<QLockFile>(folder + name);
-    lock->setStaleLockTime(0); // stale only when its process is gone
-    if (lock->tryLock(0))
-        return true;
-    if (lock->error() == QLockFile::LockFailedError) {
-        qint64 pid = 0;
-        QString host, app;
-        lock->getLockInfo(&pid, &host, &app);
-        failure_ = Failure::Running;
-        reason_ = QStringLiteral("another instance is running %1 (lock %2 held by process %3%4)")
-                      .arg(whose, folder + name)
-                      .arg(pid)
-                      .arg(host.isEmpty() ? QString() : QStringLiteral(" on ") + host);
-    } else {
+bool InstanceLock::take(int& fd, QString& path, const QString& folder, const QString& name,
+                        const QString& whose) {
+    path = folder + name;
+    const QByteArray p = QFile::encodeName(path);
+    auto folderProblem = [&](const QString& why) {
         failure_ = Failure::LockFolder;
         folder_ = folder;
-        reason_ = QStringLiteral("cannot create the instance lock %1: %2")
-                      .arg(folder + name,
-                           lock->error() == QLockFile::PermissionError
-                               ? QStringLiteral("no permission to write in the folder")
-                               : QStringLiteral("the folder cannot take it (missing, full or "
-                                                "read-only)"));
+        reason_ = QStringLiteral("cannot create the instance lock %1: %2").arg(path, why);
+        return false;
+    };
+    // A few rounds: something that is no lock file is removed and the name
+    // taken again; a lock file replaced meanwhile is taken again.
+    for (int round = 0; round < 4; ++round) {
+        int f = ::open(p.constData(),
+                       O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+        if (f < 0 && errno == EACCES) // another user's lock file: locking needs no writing
+            f = ::open(p.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (f < 0) {
+            const int err = errno;
+            if ((err == ELOOP || err == ENXIO || err == EISDIR) && ::unlink(p.constData()) == 0)
+                continue; // a link, a socket: not a lock file
+            return folderProblem(err == EISDIR ? QStringLiteral("a folder has its name")
+                                               : QString::fromLocal8Bit(std::strerror(err)));
+        }
+        struct stat st {};
+        if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(f);
+            if (::unlink(p.constData()) == 0)
+                continue; // a pipe or a device
+            return folderProblem(QStringLiteral("something that is no file has its name"));
+        }
+        if (::flock(f, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            if (err != EWOULDBLOCK) {
+                ::close(f);
+                return folderProblem(QString::fromLocal8Bit(std::strerror(err)));
+            }
+            char buf[24] = {};
+            const ssize_t n = ::pread(f, buf, sizeof buf - 1, 0);
+            ::close(f);
+            QString pid; // only the digits: the file may be anyone's
+            for (ssize_t i = 0; i < n && buf[i] >= '0' && buf[i] <= '9'; ++i)
+                pid += QLatin1Char(buf[i]);
+            failure_ = Failure::Running;
+            reason_ =
+                QStringLiteral("another instance is running %1 (lock %2%3)")
+                    .arg(whose, path,
+                         pid.isEmpty() ? QString() : QStringLiteral(" held by process ") + pid);
+            return false;
+        }
+        // Locked: the name must still be this file (not removed and made again).
+        struct stat now {};
+        if (::lstat(p.constData(), &now) != 0 || now.st_dev != st.st_dev ||
+            now.st_ino != st.st_ino) {
+            ::close(f);
+            continue;
+        }
+        // Who holds it, for the message of the next start; mode 0644 so that
+        // other users can open it to see that it is held.
+        const QByteArray me = QByteArray::number(qint64(::getpid())) + '\n';
+        if (st.st_uid == ::geteuid()) {
+            (void)!::fchmod(f, 0644);
+            if (::ftruncate(f, 0) == 0)
+                (void)!::pwrite(f, me.constData(), size_t(me.size()), 0);
+        }
+        fd = f;
+        return true;
     }
-    lock.reset();
-    return false;
+    return folderProblem(QStringLiteral("its name keeps changing"));
+}
+
+void InstanceLock::release(int& fd, QString& path) {
+    if (fd < 0)
+        return;
+    // Removed while still locked, so a start that opens the name meanwhile
+    // finds the new file or waits for none (it checks the name after locking).
+    ::unlink(QFile::encodeName(path).constData());
+    ::close(fd);
+    fd = -1;
 }
 
 bool InstanceLock::tryLock(const QString& dataFolder) {
@@ -127,13 +183,14 @@ bool InstanceLock::tryLock(const QString& dataFolder) {
         reason_ = QStringLiteral("no private folder for the instance lock: ") + why;
         return false;
     }
-    if (!take(user_, userFolder, QStringLiteral("brevik.lock"), QStringLiteral("for this user")))
+    if (!take(userFd_, userPath_, userFolder, QStringLiteral("brevik.lock"),
+              QStringLiteral("for this user")))
         return false;
     if (!dataFolder.isEmpty() && QFileInfo(dataFolder).isDir()) {
         QString data = dataFolder;
         if (!data.endsWith(u'/'))
             data += u'/';
-        if (!take(data_, data, QStringLiteral(".brevik.lock"),
+        if (!take(dataFd_, dataPath_, data, QStringLiteral(".brevik.lock"),
                   QStringLiteral("on the data folder ") + data)) {
             unlock();
             return false;
@@ -143,12 +200,8 @@ bool InstanceLock::tryLock(const QString& dataFolder) {
 }
 
 void InstanceLock::unlock() {
-    if (data_)
-        data_->unlock();
-    if (user_)
-        user_->unlock();
-    data_.reset();
-    user_.reset();
+    release(dataFd_, dataPath_);
+    release(userFd_, userPath_);
 }
 
 } // namespace brevik

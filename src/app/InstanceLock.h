@@ -1,7 +1,5 @@
 #pragma once
-#include <QLockFile>
 #include <QString>
-#include <memory>
 
 namespace brevik {
 
@@ -13,8 +11,11 @@ namespace brevik {
 // $TMPDIR, so two runs with different temporary folders are still two
 // instances. The data folder's lock (data/.brevik.lock) keeps runs of
 // different users (or program copies sharing a data folder) from writing and
-// deleting each other's question files. A lock left by a run that is gone is
-// taken over.
+// deleting each other's question files. A lock is an flock on the file,
+// which the system releases when its process ends however it ends, so a
+// run that is gone leaves no lock behind. The file is opened without
+// following a link or blocking: a link, pipe or device planted at its name
+// is removed, never used.
 class InstanceLock {
 public:
     enum class Failure {
@@ -40,11 +41,13 @@ public:
     static QString userLockFolder(QString* why = nullptr, QString* tried = nullptr);
 
 private:
-    bool take(std::unique_ptr<QLockFile>& lock, const QString& folder, const QString& name,
+    bool take(int& fd, QString& path, const QString& folder, const QString& name,
               const QString& whose);
+    static void release(int& fd, QString& path);
 
-    std::unique_ptr<QLockFile> user_;
-    std::unique_ptr<QLockFile> data_;
+    int userFd_ = -1;
+    int dataFd_ = -1;
+    QString userPath_, dataPath_;
     Failure failure_ = Failure::None;
     QString folder_;
     QString reason_;

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -291,4 +292,70 @@ TEST_F(Startup, AMissingTemporaryFolderIsAFolderProblem) {
                                                  t + QStringLiteral("/tolva_net_vovuza/"));
         lock.unlock();
     }
+}
+
+// Things planted where a lock file goes (a user who may write data/ could):
+// never followed, never blocking, never taken for a running program; what is
+// no lock file is removed, a folder is a folder problem.
+TEST_F(Startup, ThingsPlantedAsTheLockFile) {
+    QTemporaryDir program, outside;
+    const QString data = program.filePath(QStringLiteral("data"));
+    QDir().mkpath(data);
+    const QString lockFile = data + QStringLiteral("/.brevik.lock");
+    const QString precious = outside.filePath(QStringLiteral("precious"));
+    const QString runtimeLock =
+        qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/brevik.lock");
+    struct Case {
+        const char* name;
+        QString at;
+        std::function<void(const QString&)> make;
+        bool proceeds;
+    } cases[] = {
+        {"a pipe", lockFile,
+         [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }, true},
+        {"a pipe as the user's lock", runtimeLock,
+         [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }, true},
+        {"a link to a file elsewhere", lockFile,
+         [&](const QString& p) {
+             test::writeFile(precious, "precious");
+             QFile::link(precious, p);
+         },
+         true},
+        {"a dangling link", lockFile,
+         [&](const QString& p) { QFile::link(outside.filePath(QStringLiteral("made")), p); }, true},
+        {"a link to /dev/zero", lockFile, [](const QString& p) { QFile::link("/dev/zero", p); },
+         true},
+        {"a left-over file with junk", lockFile,
+         [](const QString& p) { test::writeFile(p, "\x1b[2J 12345 junk"); }, true},
+        {"another user's left-over file", lockFile,
+         [](const QString& p) {
+             test::writeFile(p, "4242\n");
+             (void)!::chown(QFile::encodeName(p).constData(), 65534, 65534);
+         },
+         true},
+        {"a folder", lockFile, [](const QString& p) { QDir().mkpath(p + QStringLiteral("/x")); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogs.shown.clear();
+        c.make(c.at);
+        const auto result = RunStartup(st, lock, QString(), program.path());
+        if (c.proceeds) {
+            EXPECT_EQ(result, StartupResult::Proceed) << lock.reason().toStdString();
+            EXPECT_TRUE(dialogs.shown.empty());
+            EXPECT_TRUE(QFileInfo(c.at).isFile() && !QFileInfo(c.at).isSymLink());
+        } else {
+            EXPECT_EQ(result, StartupResult::Refused);
+            EXPECT_EQ(lock.failure(), InstanceLock::Failure::LockFolder);
+            ASSERT_EQ(dialogs.shown.size(), 1u);
+            EXPECT_EQ(dialogs.shown[0].box.text,
+                      QStringLiteral("作業フォルダを作成できません。\r\n") + data + u'/');
+            QDir(c.at).removeRecursively();
+        }
+        lock.unlock();
+        EXPECT_FALSE(QFileInfo::exists(lockFile) && !QFileInfo(lockFile).isDir());
+    }
+    EXPECT_EQ(test::readFile(precious), QByteArray("precious"));
+    EXPECT_FALSE(QFileInfo::exists(outside.filePath(QStringLiteral("made"))));
 }
