@@ -237,6 +237,16 @@ TEST_F(Hostile, SettingsFilesThatAreNoSettings) {
          ":2: credential holds a control character: refused"},
     };
     if (root)
+        cases_.push_back({"a link another user made to a file of ours",
+                          [](const QString& ini) {
+                              const QString ours =
+                                  QFileInfo(ini).path() + QStringLiteral("/../mine");
+                              writeFile(ours, "[server]\nregister=https://chosen.example/r\n");
+                              QFile::link(ours, ini);
+                              (void)!::lchown(enc(ini).constData(), 65534, 65534);
+                          },
+                          "is a link of another user: not read"});
+    if (root)
         cases_.push_back({"planted by another user",
                           [](const QString& ini) {
                               writeFile(ini, "[server]\nregister=https://planted.example/r\n");
