@@ -104,10 +104,13 @@ bool InstanceLock::take(int& fd, QString& path, const QString& folder, const QSt
     for (int round = 0; round < 4; ++round) {
         int f = ::open(p.constData(),
                        O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-        if (f < 0 && errno == EACCES) // another user's lock file: locking needs no writing
+        int err = errno;
+        if (f < 0 && err == EACCES) { // another user's lock file: locking needs no writing
             f = ::open(p.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (f < 0 && errno != ENOENT)
+                err = errno; // else: none there, and the folder refuses a new one
+        }
         if (f < 0) {
-            const int err = errno;
             if ((err == ELOOP || err == ENXIO || err == EISDIR) && ::unlink(p.constData()) == 0)
                 continue; // a link, a socket: not a lock file
             return folderProblem(err == EISDIR ? QStringLiteral("a folder has its name")

@@ -374,9 +374,9 @@ TEST_F(Hostile, TemporaryFolderThatCannotBeUsed) {
     }
 }
 
-// The same as an ordinary user (nobody) whose temporary folder belongs to
-// root: not writable. Needs root to switch users.
-TEST_F(Hostile, TemporaryFolderNotWritableForTheExaminee) {
+// The same as an ordinary user (nobody) whose temporary folder, and then data
+// folder, belongs to root: not writable. Needs root to switch users.
+TEST_F(Hostile, FoldersNotWritableForTheExaminee) {
     if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         GTEST_SKIP() << "needs root and setpriv to run the program as another user";
     // A base that nobody may enter, with the program, data and output folders
@@ -398,7 +398,6 @@ TEST_F(Hostile, TemporaryFolderNotWritableForTheExaminee) {
         p, {{QStringLiteral("XDG_RUNTIME_DIR"), runtime}, {QStringLiteral("HOME"), runtime}},
         {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
          QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), QStringLiteral("--")});
-    QDir(p.base).removeRecursively();
     ASSERT_TRUE(o.endedNormally()) << show(o);
     EXPECT_EQ(o.exit, 1) << show(o);
     EXPECT_TRUE(o.log.contains("is not writable")) << show(o);
@@ -406,4 +405,24 @@ TEST_F(Hostile, TemporaryFolderNotWritableForTheExaminee) {
         << show(o);
     EXPECT_TRUE(o.report.contains(p.temp + QStringLiteral("tolva_net_vovuza/"))) << show(o);
     EXPECT_FALSE(o.report.contains(QStringLiteral("2重起動エラー")));
+
+    // The same with a data folder the examinee may not write: its lock cannot be
+    // made, a folder problem named with the reason.
+    ++cases;
+    ASSERT_EQ(::chown(enc(p.data).constData(), 0, 0), 0);
+    ::chmod(enc(p.data).constData(), 0755);
+    const Outcome d = selfCheck(
+        p, {{QStringLiteral("XDG_RUNTIME_DIR"), runtime}, {QStringLiteral("HOME"), runtime}},
+        {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+         QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), QStringLiteral("--")});
+    QDir(p.base).removeRecursively();
+    ASSERT_TRUE(d.endedNormally()) << show(d);
+    EXPECT_EQ(d.exit, 1) << show(d);
+    EXPECT_TRUE(d.log.contains("cannot create the instance lock " + enc(p.data) +
+                               ".brevik.lock: Permission denied"))
+        << show(d);
+    EXPECT_TRUE(d.report.contains(QStringLiteral("フォルダ作成エラー: ") + kFolderFailure))
+        << show(d);
+    EXPECT_TRUE(d.report.contains(p.data)) << show(d);
+    EXPECT_FALSE(d.report.contains(QStringLiteral("2重起動エラー")));
 }
