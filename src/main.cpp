@@ -5,6 +5,7 @@
 #include "app/Options.h"
 #include "app/Startup.h"
 #include "app/WorkFolders.h"
+#include "content/ContentReader.h"
 #include "flow/Session.h"
 #include "flow/Unattended.h"
 #include "net/ResultSubmission.h"
@@ -16,6 +17,7 @@
 #include "ui/dialogs/QtDialogHost.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -93,6 +95,13 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // The content files are read in a child process forked now, while this
+    // process has no other thread yet; the reading overlaps the start-up.
+    const QString programFolder =
+        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+    IsolatedContentReader contentReader(AppFolder(programFolder) + QStringLiteral("data/"),
+                                        QLatin1String(kDbPassword));
+
     InstallFontSubstitutes();
     UseJapaneseLocale();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -101,6 +110,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false); // the main window decides when the run ends
 
     AppState st;
+    st.contentReader = &contentReader;
     InstanceLock lock;
     X11Desktop desktop;
     st.svc.desktop = &desktop;

@@ -1,6 +1,7 @@
 // Prints how long the content store takes on the packed sample exam.
 //   content_load_bench [DATA_DIR]   (default: the build's data/)
 #include "app/Defaults.h"
+#include "content/ContentReader.h"
 #include "content/ContentStore.h"
 #include "platform/fake/ScriptedDialogHost.h"
 
@@ -48,6 +49,18 @@ int main(int argc, char** argv) {
     bool ok = true;
     measure("LoadScreenTemplates", 50, [&] { ok = LoadScreenTemplates(st) && ok; });
     measure("WriteQuestionFiles", 50, [&] { WriteQuestionFiles(st); });
+    // The program's way: a child forked for both files, then the templates taken.
+    const QString password = QString::fromLatin1(kDbPassword);
+    const QString qfile = st.strDataPath + QStringLiteral("qfile.dat");
+    measure("reader child: fork", 50,
+            [&] { IsolatedContentReader reader(st.strDataPath, password); });
+    measure("reader child: templates", 50, [&] {
+        IsolatedContentReader reader(st.strDataPath, password);
+        ok = reader.read(ContentKind::Templates, qfile).stage == ContentRead::Ok && ok;
+    });
+    measure("in process: templates", 50, [&] {
+        ok = ReadContent(ContentKind::Templates, qfile, password).stage == ContentRead::Ok && ok;
+    });
     std::printf("templates loaded: %s, dialogs shown: %zu\n", ok ? "yes" : "no",
                 dialogs.shown.size());
     return ok ? 0 : 1;

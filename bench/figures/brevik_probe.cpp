@@ -7,8 +7,10 @@
 #include "Measure.h"
 
 #include "app/BrevikApplication.h"
+#include "app/Defaults.h"
 #include "app/InstanceLock.h"
 #include "app/Startup.h"
+#include "content/ContentReader.h"
 #include "exam/frmKaikei.h"
 #include "flow/Session.h"
 #include "flow/Unattended.h"
@@ -27,6 +29,7 @@
 #include <cstdio>
 #include <functional>
 #include <malloc.h>
+#include <optional>
 #include <vector>
 
 using namespace brevik;
@@ -80,6 +83,18 @@ void answer(QDialog* d) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the program does: the content files are read in a child forked before
+    // any thread exists. BENCH_CONTENT=inprocess reads them in this process.
+    std::optional<IsolatedContentReader> reader;
+    const bool inProcess = qgetenv("BENCH_CONTENT") == "inprocess";
+    const double beforeReader = bench::msSinceLaunch();
+    if (!inProcess)
+        reader.emplace(QStringLiteral(BREVIK_BINARY_DIR "/data/"), QLatin1String(kDbPassword));
+    bench::figure("stage_reader_ms", bench::msSinceLaunch());
+    // What the content costs the start-up in this process: the fork here (and
+    // the wait for the child's answer, below), or the first read in process.
+    if (!inProcess)
+        bench::figure("content_fork_ms", bench::msSinceLaunch() - beforeReader);
     InstallFontSubstitutes(QStringLiteral(BREVIK_BINARY_DIR "/fonts.conf"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrevikApplication app(argc, argv);
@@ -87,6 +102,7 @@ int main(int argc, char** argv) {
     bench::figure("stage_app_ms", bench::msSinceLaunch());
 
     AppState st;
+    st.contentReader = reader ? &*reader : nullptr;
     InstanceLock lock;
     X11Desktop x11;
     NoWaitDesktop desktop(x11);
@@ -108,9 +124,18 @@ int main(int argc, char** argv) {
     st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs);
     bench::figure("stage_startup_ms", bench::msSinceLaunch());
 
+    if (inProcess) {
+        // The first read of qfile.dat in this process, cold, as the load does it.
+        const double t = bench::msSinceLaunch();
+        ReadContent(ContentKind::Templates, st.strDataPath + QStringLiteral("qfile.dat"),
+                    st.strDbPassword);
+        bench::figure("content_read_ms", bench::msSinceLaunch() - t);
+    }
     Session session(st);
     session.start();
     bench::figure("stage_shown_ms", bench::msSinceLaunch());
+    if (reader)
+        bench::figure("content_wait_ms", double(reader->waitedUs()) / 1000.0);
     frmMain& main = session.main();
     auto fail = [&](const char* what) {
         std::fprintf(stderr, "brevik_probe: %s\n", what);

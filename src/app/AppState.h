@@ -9,6 +9,8 @@
 
 namespace brevik {
 
+class IsolatedContentReader;
+
 // The examinee as the form check leaves it.
 struct ExamineeRecord {
     QString strKanjiName; // family, one space, given
@@ -43,6 +45,9 @@ struct AppState {
     int totalTimeoutMs = 90000;
     int rateWindowMs = 10000;
     int minBytesPerWindow = 1024;
+    // Reads the content files in a child process (the program); null: in
+    // this process (unit tests).
+    IsolatedContentReader* contentReader = nullptr;
 
     // Folders, each ending in "/".
     QString strAppPath;

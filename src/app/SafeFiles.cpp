@@ -35,6 +35,12 @@ FileError::FileError(const QString& p, const QString& r)
 
 QByteArray ReadRegularFile(const QString& path, qint64 maxBytes, bool ours) {
     const QByteArray name = QFile::encodeName(path);
+    // In a folder of ours that others could write for a while, a link another
+    // user planted would lead to a file of ours of their choosing.
+    struct stat link {};
+    if (ours && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        link.st_uid != ::geteuid())
+        throw FileError(path, QStringLiteral("is a link of another user"));
     // O_NONBLOCK: opening a pipe with no writer must not wait for one.
     Fd f{::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
     if (f.fd < 0)

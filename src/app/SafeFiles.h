@@ -20,7 +20,8 @@ public:
 // The whole content of a regular file of at most maxBytes. Links are
 // followed to their target, but a device, a pipe, a socket or a folder is
 // refused without blocking, and nothing beyond maxBytes is read. ours: a file
-// that belongs to another user is refused too (files in our private folders).
+// that belongs to another user, or a link another user made, is refused too
+// (files in our private folders).
 QByteArray ReadRegularFile(const QString& path, qint64 maxBytes, bool ours = false);
 
 // Puts bytes at path in one step: a new file beside it (mode), then renamed

@@ -7,10 +7,16 @@
 #include "app/WorkFolders.h"
 #include "platform/DialogHost.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QUrl>
 
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brevik {
 
@@ -24,6 +30,19 @@ void refuse(AppState& st, const QString& title, const QString& text, bool system
 }
 
 void refuseFolder(AppState& st, const FolderError& e) {
+    // Said plainly when the temporary folder itself is the trouble.
+    const QString temp = TempFolder();
+    QByteArray t = QFile::encodeName(temp);
+    while (t.size() > 1 && t.endsWith('/'))
+        t.chop(1);
+    struct stat ts {};
+    const char* fault = ::stat(t.constData(), &ts) != 0             ? "does not exist"
+                        : !S_ISDIR(ts.st_mode)                      ? "is not a folder"
+                        : ::access(t.constData(), W_OK | X_OK) != 0 ? "is not writable"
+                                                                    : nullptr;
+    if (fault)
+        std::fprintf(stderr, "brevik: the temporary folder %s ($TMPDIR) %s\n", qPrintable(temp),
+                     fault);
     std::fprintf(stderr, "brevik: cannot use working folder %s: %s\n", qPrintable(e.path),
                  qPrintable(e.reason));
     refuse(st, QStringLiteral("フォルダ作成エラー"),
@@ -46,20 +65,106 @@ QString AppFolder(const QString& programFolder) {
     return programFolder.endsWith(u'/') ? programFolder : programFolder + u'/';
 }
 
-void ReadServerSettings(AppState& st) {
-    const QString server = QStringLiteral("server");
+namespace {
+
+// A text from the settings file as it may be shown on a terminal.
+QString printable(const QString& s) {
+    QString out;
+    for (const QChar c : s.left(200))
+        out +=
+            c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0)
+                ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                : QString(c);
+    return s.size() > 200 ? out + QStringLiteral("...") : out;
+}
+
+// Why an endpoint cannot be used, or empty when it can: only https with a host.
+QString endpointFault(const QString& value) {
+    const QUrl url(value, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        return QStringLiteral("is not a valid address");
+    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
+        return QStringLiteral("is not an https:// address (nothing is sent in clear text)");
+    if (url.host().isEmpty())
+        return QStringLiteral("has no host");
+    return {};
+}
+
+// Why a credential cannot be used, or empty when it can: the Base64 of
+// user:password, without anything that could break the header line.
+QString credentialFault(const QString& value) {
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("holds a control character");
+    static const QRegularExpression base64(QStringLiteral("^[A-Za-z0-9+/]+={0,2}$"));
+    if (value.size() % 4 != 0 || !base64.match(value).hasMatch())
+        return QStringLiteral("is not Base64");
+    const QByteArray plain = QByteArray::fromBase64(value.toLatin1());
+    if (!plain.contains(':'))
+        return QStringLiteral("is not the Base64 of user:password");
+    for (const char c : plain)
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return QStringLiteral("decodes to a text with a control character");
+    return {};
+}
+
+} // namespace
+
+QStringList ReadServerSettings(AppState& st) {
     const QString host = QStringLiteral("https://" BREVIK_SERVER_HOST);
-    // The folder is asked for again before each key, so it exists before the first read.
-    st.strRegisterUrl = ReadIniString(settingFile(), server, QStringLiteral("register"));
-    if (st.strRegisterUrl.isEmpty())
-        st.strRegisterUrl = host + QLatin1String(kRegisterPath);
-    st.strResultUrl = ReadIniString(settingFile(), server, QStringLiteral("result"));
-    if (st.strResultUrl.isEmpty())
-        st.strResultUrl = host + QLatin1String(kResultPath);
-    st.strCredential = ReadIniString(settingFile(), server, QStringLiteral("credential"));
-    if (st.strCredential.isEmpty())
-        st.strCredential = QStringLiteral(BREVIK_CREDENTIAL);
-    st.strCaFile = ReadIniString(settingFile(), server, QStringLiteral("cafile"));
+    st.strRegisterUrl = host + QLatin1String(kRegisterPath);
+    st.strResultUrl = host + QLatin1String(kResultPath);
+    st.strCredential = QStringLiteral(BREVIK_CREDENTIAL);
+    st.strCaFile.clear();
+
+    // The folder is asked for first, so it exists (and is checked) before the read.
+    const QString file = settingFile();
+    // Only our own regular file of a sane size; every problem is named, and
+    // what is missing or refused keeps its built-in value.
+    const IniSection ini = ReadIniSection(file, QStringLiteral("server"),
+                                          {QStringLiteral("register"), QStringLiteral("result"),
+                                           QStringLiteral("credential"), QStringLiteral("cafile")},
+                                          /*ours=*/true);
+    QStringList problems;
+    auto problem = [&](int line, const QString& what) {
+        problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(what)
+                              : QStringLiteral("%1: %2").arg(file, what));
+    };
+    for (const IniProblem& p : ini.problems)
+        problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
+                                      ? QStringLiteral("; built-in values used")
+                                      : QString()));
+
+    auto endpoint = [&](const char* key, QString& target) {
+        const IniValue v = ini.values.value(QLatin1String(key));
+        if (v.value.isEmpty())
+            return;
+        if (const QString fault = endpointFault(v.value); !fault.isEmpty())
+            problem(v.line, QStringLiteral("%1 \"%2\" %3: refused, the built-in %4 used")
+                                .arg(QLatin1String(key), printable(v.value), fault, target));
+        else
+            target = v.value;
+    };
+    endpoint("register", st.strRegisterUrl);
+    endpoint("result", st.strResultUrl);
+
+    if (const IniValue v = ini.values.value(QStringLiteral("credential")); !v.value.isEmpty()) {
+        if (const QString fault = credentialFault(v.value); !fault.isEmpty())
+            problem(
+                v.line,
+                QStringLiteral("credential %1: refused, the built-in credential used").arg(fault));
+        else
+            st.strCredential = v.value;
+    }
+    if (const IniValue v = ini.values.value(QStringLiteral("cafile")); !v.value.isEmpty()) {
+        st.strCaFile = v.value;
+        if (!QFileInfo(v.value).isFile())
+            problem(v.line, QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
+                                .arg(printable(v.value)));
+    }
+    for (const QString& p : problems)
+        std::fprintf(stderr, "brevik: %s\n", qPrintable(p));
+    return problems;
 }
 
 StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argumentText,
@@ -68,7 +173,15 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     st.arrLaunchArgs = BuildLaunchList(argumentText, now);
     st.blnMainLoaded = false;
 
-    if (!lock.tryLock()) {
+    // One instance per user and per data folder; a lock that cannot be made
+    // is a folder problem, not a second instance.
+    if (!lock.tryLock(AppFolder(programFolder) + QStringLiteral("data/"))) {
+        std::fprintf(stderr, "brevik: %s\n", qPrintable(lock.reason()));
+        if (lock.failure() == InstanceLock::Failure::LockFolder) {
+            refuse(st, QStringLiteral("フォルダ作成エラー"),
+                   QStringLiteral("作業フォルダを作成できません。\r\n") + lock.folder());
+            return StartupResult::Refused;
+        }
         refuse(st, QStringLiteral("2重起動エラー"),
                QStringLiteral("すでに試験プログラムは起動されています。\r\n"
                               "同時に実行することは出来ません。"),

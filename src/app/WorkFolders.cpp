@@ -3,7 +3,9 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,28 @@ void EnsurePrivateFolder(const QString& path) {
         throw FolderError(path, QStringLiteral("exists and is not a folder"));
     if (st.st_uid != ::geteuid())
         throw FolderError(path, QStringLiteral("belongs to another user"));
+    if ((st.st_mode & 07777) == 0700)
+        return;
+    // Ours, but open to others (or with odd bits): made private again before
+    // anything in it is read. Through a descriptor of the folder itself, so
+    // nothing swapped in meanwhile is changed instead.
+    const int fd = ::open(p.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        throw FolderError(path, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat again {};
+    const bool same = ::fstat(fd, &again) == 0 && again.st_dev == st.st_dev &&
+                      again.st_ino == st.st_ino && again.st_uid == ::geteuid();
+    const int rc = same ? ::fchmod(fd, 0700) : -1;
+    const int err = errno;
+    ::close(fd);
+    if (!same)
+        throw FolderError(path, QStringLiteral("changed while it was checked"));
+    if (rc != 0)
+        throw FolderError(path, QStringLiteral("has mode %1 and cannot be made private: %2")
+                                    .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'))
+                                    .arg(QString::fromLocal8Bit(std::strerror(err))));
+    std::fprintf(stderr, "brevik: %s had mode %s; made private (0700)\n", qPrintable(path),
+                 qPrintable(QStringLiteral("%1").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'))));
 }
 
 namespace {

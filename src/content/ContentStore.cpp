@@ -1,9 +1,9 @@
 #include "content/ContentStore.h"
 
-#include "content/JetDb.h"
+#include "app/SafeFiles.h"
+#include "content/ContentReader.h"
 #include "platform/DialogHost.h"
 
-#include <QSaveFile>
 #include <cstdio>
 
 namespace brevik {
@@ -19,79 +19,61 @@ void showDataFileFailure(AppState& st) {
     st.svc.dialogs->frmShipai(t);
 }
 
-void tellOperator(const QString& file, const std::exception& e) {
-    std::fprintf(stderr, "brevik: content file %s: %s\n", qPrintable(file), e.what());
+void tellOperator(const QString& file, const QString& why) {
+    std::fprintf(stderr, "brevik: content file %s: %s\n", qPrintable(file), qPrintable(why));
 }
 
-std::unique_ptr<JetDatabase> openData(AppState& st, const QString& name) {
-    return JetDatabase::open(st.strDataPath + name, QStringLiteral(";pwd=") + st.strDbPassword);
-}
-
-// UTF-8 with the byte-order mark, replacing the file only once it is complete.
-void writeUtf8WithBom(const QString& path, const QString& text) {
-    QSaveFile f(path);
-    const QByteArray bytes = QByteArray("\xef\xbb\xbf") + text.toUtf8();
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw PlatformError(QStringLiteral("cannot write %1: %2").arg(path, f.errorString()));
+// In the child process of the program's reader, else (tests) in this one.
+ContentRead readContent(AppState& st, ContentKind kind) {
+    const QString file = st.strDataPath + IsolatedContentReader::fileName(kind);
+    if (st.contentReader)
+        return st.contentReader->read(kind, file);
+    return ReadContent(kind, file, st.strDbPassword);
 }
 
 } // namespace
 
 bool LoadScreenTemplates(AppState& st) {
-    const QString file = QStringLiteral("qfile.dat");
-    std::array<QString, 7> texts;
-    try {
-        auto db = openData(st, file);
-        auto rs = db->OpenRecordset(QStringLiteral("select * from gamen order by id asc"), 2);
-        if (rs->eof()) {
-            std::fprintf(stderr, "brevik: content file %s: table gamen has no rows\n",
-                         qPrintable(file));
-            showDataFileFailure(st);
-            return false;
-        }
-        // Up to six rows; a shorter table leaves the remaining texts empty.
-        for (int k = 1; k <= 6 && !rs->eof(); ++k) {
-            texts[k] = rs->field(QStringLiteral("gamen"));
-            rs->MoveNext();
-        }
-        rs->Close();
-        db->Close();
-    } catch (const std::exception& e) {
-        tellOperator(file, e);
+    const QString file = IsolatedContentReader::fileName(ContentKind::Templates);
+    const ContentRead r = readContent(st, ContentKind::Templates);
+    if (r.stage != ContentRead::Ok) {
+        tellOperator(file, r.error);
         showDataFileFailure(st);
         return false;
     }
     for (int k = 1; k <= 6; ++k)
-        st.arrScreenHtml[k] = texts[k];
+        st.arrScreenHtml[k] = k <= r.texts.size() ? r.texts[k - 1] : QString();
     return true;
 }
 
 void WriteQuestionFiles(AppState& st) {
-    const QString file = QStringLiteral("exam.dat");
-    std::unique_ptr<JetDatabase> db;
-    try {
-        db = openData(st, file);
-    } catch (const std::exception& e) {
-        tellOperator(file, e);
-        showDataFileFailure(st);
+    const QString file = IsolatedContentReader::fileName(ContentKind::Questions);
+    const ContentRead r = readContent(st, ContentKind::Questions);
+    if (r.stage != ContentRead::Ok || r.texts.size() != 3) {
+        tellOperator(file,
+                     r.stage == ContentRead::Ok ? QStringLiteral("not three documents") : r.error);
+        // A file that cannot be taken shows the dialog; a failed query stops silently.
+        if (r.stage != ContentRead::QueryFailed)
+            showDataFileFailure(st);
         return;
     }
-    // Every document is read before the first file is written; any later
-    // failure stops here without a message.
     static const char* const kNames[3] = {"index.html", "index2.html", "index3.html"};
-    QString docs[3];
-    try {
-        for (int k = 1; k <= 3; ++k) {
-            auto rs =
-                db->OpenRecordset(QStringLiteral("select * from exam_doc where id =%1").arg(k), 2);
-            docs[k - 1] = rs->field(QStringLiteral("q_doc"));
-            rs->Close();
+    for (int k = 0; k < 3; ++k) {
+        const QString path = st.strDataPath + QLatin1String(kNames[k]);
+        try {
+            // UTF-8 with the byte-order mark, put in place only once complete.
+            // A link planted at the name is replaced, never written through.
+            ReplaceFile(path, QByteArray("\xef\xbb\xbf") + r.texts[k].toUtf8(), 0644);
+        } catch (const FileError& e) {
+            std::fprintf(stderr, "brevik: cannot write question file %s: %s\n", qPrintable(path),
+                         qPrintable(e.reason));
+            if (st.svc.dialogs)
+                st.svc.dialogs->message(
+                    {QStringLiteral("フォルダ作成エラー"),
+                     QStringLiteral("作業フォルダを作成できません。\r\n") + st.strDataPath,
+                     MsgIcon::Warning, MsgButtons::Ok, MsgAnswer::Ok, false});
+            return;
         }
-        db->Close();
-        for (int k = 0; k < 3; ++k)
-            writeUtf8WithBom(st.strDataPath + QLatin1String(kNames[k]), docs[k]);
-    } catch (const std::exception& e) {
-        tellOperator(file, e);
     }
 }
 

@@ -2,7 +2,8 @@
 
 #include "content/JetFormat.h"
 
-#include <QFile>
+#include "app/SafeFiles.h"
+
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
@@ -17,6 +18,9 @@ namespace brevik {
 namespace {
 
 constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
+// The column buffers of one table together (libmdb writes a value into a
+// buffer of the bind size, which is sized from the file).
+constexpr qint64 kMaxBindBytes = 512 * 1024 * 1024;
 
 MdbHandle* handle(void* p) {
     return static_cast<MdbHandle*>(p);
@@ -24,6 +28,9 @@ MdbHandle* handle(void* p) {
 
 [[noreturn]] void fail(const QString& why) {
     throw DbError(why);
+}
+[[noreturn]] void damaged(const QString& why) {
+    throw DbDamaged(why);
 }
 
 QString passwordOf(const QString& connect) {
@@ -84,12 +91,15 @@ void checkJetFile(const QByteArray& file, int pageSize, bool jet4) {
 }
 
 std::unique_ptr<JetDatabase> JetDatabase::open(const QString& path, const QString& connect) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("cannot open %1: %2").arg(path, f.errorString()));
-    if (f.size() > kMaxFileBytes)
-        fail(QStringLiteral("%1 is too large for a content file").arg(path));
-    return openBytes(f.readAll(), connect);
+    QByteArray bytes;
+    try {
+        // Only a regular file, never more than the cap: a link to a device or a
+        // pipe planted as a content file is refused without blocking.
+        bytes = ReadRegularFile(path, kMaxFileBytes);
+    } catch (const FileError& e) {
+        fail(QStringLiteral("cannot open %1: %2").arg(path, e.reason));
+    }
+    return openBytes(std::move(bytes), connect);
 }
 
 std::unique_ptr<JetDatabase> JetDatabase::openBytes(QByteArray bytes, const QString& connect) {
@@ -134,10 +144,17 @@ JetDatabase::Table JetDatabase::readTable(const QString& name) {
     if (!t)
         fail(QStringLiteral("no table %1").arg(name));
     std::unique_ptr<MdbTableDef, void (*)(MdbTableDef*)> guard(t, mdb_free_tabledef);
+    // libmdb walks the usage map without checking that it was found.
+    if (!t->usage_map || t->map_sz < 1)
+        damaged(QStringLiteral("table %1 has no usage map").arg(name));
     if (!mdb_read_columns(t) || t->num_cols == 0)
-        fail(QStringLiteral("table %1 has no readable columns").arg(name));
+        damaged(QStringLiteral("table %1 has no readable columns").arg(name));
     Table out;
     const size_t bind = mdb->bind_size;
+    if (qint64(t->num_cols) * qint64(bind + 1) > kMaxBindBytes)
+        damaged(QStringLiteral("table %1 has too many columns (%2) for a file of this size")
+                    .arg(name)
+                    .arg(t->num_cols));
     std::vector<std::vector<char>> bufs(t->num_cols, std::vector<char>(bind + 1, 0));
     std::vector<int> lens(t->num_cols, 0);
     for (unsigned i = 0; i < t->num_cols; ++i) {

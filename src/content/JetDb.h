@@ -12,6 +12,12 @@
 
 namespace brevik {
 
+// The file is damaged: a structure the reader needs is not as the format has
+// it (unlike a table, column or row that is simply not there: DbError).
+class DbDamaged : public DbError {
+    using DbError::DbError;
+};
+
 class JetRecordset {
 public:
     bool eof() const { return pos_ >= rows_.size(); }

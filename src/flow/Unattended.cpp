@@ -16,6 +16,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
@@ -198,8 +199,13 @@ void UnattendedRun::onDialog(QDialog* d) {
     } else {
         // A refusal or an error: the run cannot go on as an examinee's would.
         const auto* box = qobject_cast<QMessageBox*>(d);
+        QString said = box ? box->text() : QString();
+        if (!box) // a dialog of labels (frmShipai): the texts it shows
+            for (const QLabel* l : d->findChildren<QLabel*>())
+                if (l->isVisibleTo(d) && !l->text().isEmpty())
+                    said += (said.isEmpty() ? QString() : QStringLiteral(" / ")) + l->text();
         check(QStringLiteral("unexpected dialog"), false,
-              title + (box ? QStringLiteral(": ") + box->text() : QString()));
+              title + (said.isEmpty() ? QString() : QStringLiteral(": ") + said));
         if (QAbstractButton* abort = buttonWithText(d, QStringLiteral("中断")))
             abort->click();
         else if (box)

@@ -39,9 +39,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // The program's folders live below TMPDIR: give each test run its own.
+    // The program's folders live below TMPDIR and its instance lock in the
+    // runtime folder: give each test run its own (QTemporaryDir makes it 0700),
+    // inherited by the programs a test starts.
     QTemporaryDir tmp;
     qputenv("TMPDIR", tmp.path().toLocal8Bit());
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
 
     const int rc = RUN_ALL_TESTS();
 
@@ -50,6 +54,7 @@ int main(int argc, char** argv) {
     while (settle.elapsed() < 200)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     tmp.remove();
+    runtime.remove();
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(rc);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace brevik;
 using brevik::test::readFile;
@@ -72,4 +73,30 @@ TEST(SafeFiles, ReplacesTheNameNeverWritesThroughALink) {
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)
                   .size(),
               3);
+}
+
+// ours: in our private folders only our own files count, and a link another
+// user made there is not followed to a file of ours.
+TEST(SafeFiles, OursRefusesOtherUsersFilesAndLinks) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of another user need root to be made";
+    QTemporaryDir dir;
+    const QString mine = dir.filePath(QStringLiteral("mine"));
+    writeFile(mine, "mine");
+    const QString theirs = dir.filePath(QStringLiteral("theirs"));
+    writeFile(theirs, "theirs");
+    ASSERT_EQ(::chown(enc(theirs).constData(), 65534, 65534), 0);
+    const QString myLink = dir.filePath(QStringLiteral("my-link"));
+    ASSERT_TRUE(QFile::link(mine, myLink));
+    const QString theirLink = dir.filePath(QStringLiteral("their-link"));
+    ASSERT_TRUE(QFile::link(mine, theirLink));
+    ASSERT_EQ(::lchown(enc(theirLink).constData(), 65534, 65534), 0);
+
+    EXPECT_EQ(ReadRegularFile(mine, 10, true), QByteArray("mine"));
+    EXPECT_EQ(ReadRegularFile(myLink, 10, true), QByteArray("mine"));
+    EXPECT_THROW(ReadRegularFile(theirs, 10, true), FileError);
+    EXPECT_THROW(ReadRegularFile(theirLink, 10, true), FileError);
+    // Without ours, both are read as before.
+    EXPECT_EQ(ReadRegularFile(theirs, 10), QByteArray("theirs"));
+    EXPECT_EQ(ReadRegularFile(theirLink, 10), QByteArray("mine"));
 }

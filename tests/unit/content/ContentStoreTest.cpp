@@ -13,6 +13,8 @@
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace brevik;
 using brevik::datpack::MemoRow;
 
@@ -108,6 +110,19 @@ TEST_F(ScreenTemplates, UnreadableFilesShowTheFailureDialogAndLeaveSlotsEmpty) {
         {"not a database", [](const QString& p) { test::writeFile(p, QByteArray(8192, 'x')); }},
         {"empty file", [](const QString& p) { test::writeFile(p, QByteArray()); }},
         {"a folder", [](const QString& p) { QDir().mkpath(p); }},
+        // Neither blocks nor reads without end.
+        {"a pipe", [](const QString& p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); }},
+        {"a link to /dev/zero",
+         [](const QString& p) { QFile::link(QStringLiteral("/dev/zero"), p); }},
+        {"a link to /dev/urandom",
+         [](const QString& p) { QFile::link(QStringLiteral("/dev/urandom"), p); }},
+        {"a dangling link", [](const QString& p) { QFile::link(p + QStringLiteral(".gone"), p); }},
+        {"too large",
+         [](const QString& p) {
+             QFile f(p);
+             f.open(QIODevice::WriteOnly);
+             f.resize(65 * 1024 * 1024); // sparse
+         }},
         {"truncated",
          [&](const QString& p) {
              table(QStringLiteral("gamen"), QStringLiteral("gamen"), rowsWithIds({1, 2}), pw)(p);
@@ -214,9 +229,22 @@ TEST_F(QuestionFiles, UnopenableFileShowsTheFailureDialog) {
     WriteQuestionFiles(st);
     EXPECT_TRUE(failureShown());
     EXPECT_TRUE(questionFiles().isEmpty());
+    // Neither blocks nor reads without end.
+    for (const char* what : {"fifo", "/dev/zero"}) {
+        SCOPED_TRACE(what);
+        dialogs.shown.clear();
+        QFile::remove(path("exam.dat"));
+        if (QByteArray(what) == "fifo")
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path("exam.dat")).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(QFile::link(QString::fromLatin1(what), path("exam.dat")));
+        WriteQuestionFiles(st);
+        EXPECT_TRUE(failureShown());
+        EXPECT_TRUE(questionFiles().isEmpty());
+    }
 }
 
-TEST_F(QuestionFiles, UnwritableTargetStopsSilentlyKeepingEarlierFiles) {
+TEST_F(QuestionFiles, FolderAtTheNameStopsWithTheFolderMessageKeepingEarlierFiles) {
     test::writeTable(
         path("exam.dat"), QStringLiteral("exam_doc"), QStringLiteral("q_doc"),
         {{1, QStringLiteral("一")}, {2, QStringLiteral("二")}, {3, QStringLiteral("三")}});
@@ -224,6 +252,44 @@ TEST_F(QuestionFiles, UnwritableTargetStopsSilentlyKeepingEarlierFiles) {
     WriteQuestionFiles(st);
     EXPECT_EQ(test::readFile(path("index.html")),
               QByteArray("\xef\xbb\xbf") + QStringLiteral("一").toUtf8());
+    EXPECT_TRUE(QFileInfo(path("index2.html")).isDir());
     EXPECT_FALSE(QFileInfo::exists(path("index3.html")));
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].box.title, QStringLiteral("フォルダ作成エラー"));
+    EXPECT_EQ(dialogs.shown[0].box.text,
+              QStringLiteral("作業フォルダを作成できません。\r\n") + st.strDataPath);
+    // Nothing half-written is left beside the names.
+    EXPECT_EQ(
+        QDir(st.strDataPath).entryList({QStringLiteral(".index*")}, QDir::Files | QDir::Hidden),
+        QStringList());
+}
+
+// Links planted where the question files go: each is replaced by the file,
+// nothing outside the data folder is written or created, and the files can
+// be read by anyone who can read the folder (the browser panes included).
+TEST_F(QuestionFiles, PlantedLinksAreReplacedNeverFollowed) {
+    test::writeTable(
+        path("exam.dat"), QStringLiteral("exam_doc"), QStringLiteral("q_doc"),
+        {{1, QStringLiteral("一")}, {2, QStringLiteral("二")}, {3, QStringLiteral("三")}});
+    const QString outside = test::freshDir(QStringLiteral("outside"));
+    test::writeFile(outside + QStringLiteral("precious.txt"), "precious");
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("precious.txt"), path("index.html")));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("created.txt"), path("index2.html")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), path("index3.html")));
+    WriteQuestionFiles(st);
     EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(test::readFile(outside + QStringLiteral("precious.txt")), QByteArray("precious"));
+    EXPECT_FALSE(QFileInfo::exists(outside + QStringLiteral("created.txt")));
+    const char* docs[3] = {"一", "二", "三"};
+    const char* names[3] = {"index.html", "index2.html", "index3.html"};
+    for (int k = 0; k < 3; ++k) {
+        const QFileInfo f(path(names[k]));
+        EXPECT_FALSE(f.isSymLink()) << names[k];
+        EXPECT_TRUE(f.isFile()) << names[k];
+        EXPECT_EQ(f.permissions() & (QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther),
+                  QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther)
+            << names[k];
+        EXPECT_EQ(test::readFile(f.filePath()),
+                  QByteArray("\xef\xbb\xbf") + QString::fromUtf8(docs[k]).toUtf8());
+    }
 }
