@@ -5,17 +5,21 @@
 #include "exam/frmKaikei.h"
 #include "flow/Session.h"
 #include "platform/Errors.h"
+#include "platform/Yield.h"
 #include "platform/webengine/WebEnginePane.h"
+#include "platform/x11/XTestDriver.h"
 #include "ui/main/frmMain.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrinter>
@@ -23,6 +27,7 @@
 #include <QSaveFile>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -58,6 +63,8 @@ WebEnginePane* webPane(BrowserPane* p) {
 bool UnattendedDialogHost::printDialog(QPrinter& printer) {
     if (pdfPath.isEmpty())
         return QtDialogHost::printDialog(printer);
+    if (showPrintDialog && !QtDialogHost::printDialog(printer))
+        return false;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdfPath);
     return true;
@@ -92,6 +99,8 @@ void UnattendedRun::checkpoint(const QString& name) {
     QEventLoop hold;
     hold.exec();
 }
+
+UnattendedRun::~UnattendedRun() = default;
 
 bool UnattendedRun::prepare() {
     if (!QDir().mkpath(dir_) || !QFileInfo(dir_).isWritable()) {
@@ -149,8 +158,49 @@ void UnattendedRun::checkEnvironment() {
     check(QStringLiteral("data files"), files, QStringLiteral("missing in ") + st.strDataPath);
 }
 
+QPoint UnattendedRun::onScreen(QWidget* w, QPoint local) {
+    QWidget* top = w->window();
+    const quint32 id = quint32(top->windowHandle() ? top->windowHandle()->winId() : top->winId());
+    return person_->client(id).geometry.topLeft() + w->mapTo(top, local);
+}
+
+void UnattendedRun::press(QAbstractButton* button) {
+    if (person_)
+        person_->click(onScreen(button, button->rect().center()));
+    else
+        button->click();
+}
+
+bool UnattendedRun::pressAndWait(QAbstractButton* button, const std::function<bool()>& done,
+                                 int timeoutMs) {
+    press(button);
+    return runEventsUntil(done, timeoutMs);
+}
+
+void UnattendedRun::checkAnswerable(QDialog* d) {
+    if (!person_)
+        return;
+    auto id = [](QWidget* w) { return quint32(w->windowHandle()->winId()); };
+    QWidget* owner = d->parentWidget() ? d->parentWidget()->window() : nullptr;
+    const QString why =
+        person_->whyNotAnswerable(id(d), owner ? id(owner) : 0, [this](int ms) { settle(ms); });
+    check(QStringLiteral("\"%1\" above its window, with the keyboard").arg(d->windowTitle()),
+          why.isEmpty(), why);
+}
+
 void UnattendedRun::begin(Session& session) {
     session_ = &session;
+    // At a display with a window manager the run uses the pointer and the
+    // keyboard as the examinee does, so a desktop that hides a dialog or
+    // keeps the keyboard from it fails the run.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto x = std::make_unique<XTestDriver>();
+        if (x->connected() && x->windowManagerRunning()) {
+            x->setPause([this](int ms) { settle(ms); });
+            person_ = std::move(x);
+        }
+    }
+    dialogs_.showPrintDialog = bool(person_);
     QTimer::singleShot(0, [this] { script(); });
     auto* watchdog = new QTimer(QCoreApplication::instance());
     watchdog->setSingleShot(true);
@@ -164,6 +214,7 @@ void UnattendedRun::onDialog(QDialog* d) {
     const QString title = d->windowTitle();
     snap(d, title.isEmpty() ? QStringLiteral("dialog") : title);
     checkpoint(QStringLiteral("dialog:") + title);
+    checkAnswerable(d);
     auto press = [&](QMessageBox::StandardButton which, const QString& text) {
         QAbstractButton* b = nullptr;
         if (auto* box = qobject_cast<QMessageBox*>(d))
@@ -171,12 +222,16 @@ void UnattendedRun::onDialog(QDialog* d) {
         if (!b)
             b = buttonWithText(d, text);
         if (b)
-            b->click();
+            this->press(b);
         else
             d->reject();
     };
     if (title == QStringLiteral("受験者情報の内容確認")) {
         press(QMessageBox::NoButton, QStringLiteral("登録"));
+    } else if (auto* buttons = d->findChild<QDialogButtonBox*>();
+               title == QStringLiteral("印刷") && buttons &&
+               buttons->button(QDialogButtonBox::Ok)) {
+        this->press(buttons->button(QDialogButtonBox::Ok)); // the print dialog's "印刷"
     } else if (title == QStringLiteral("ヴァルネルドリン") || title == QStringLiteral("結果印刷") ||
                title == QStringLiteral("解答時間終了") || title == QStringLiteral("終了確認")) {
         press(QMessageBox::Yes, QStringLiteral("はい"));
@@ -207,7 +262,7 @@ void UnattendedRun::onDialog(QDialog* d) {
         check(QStringLiteral("unexpected dialog"), false,
               title + (said.isEmpty() ? QString() : QStringLiteral(": ") + said));
         if (QAbstractButton* abort = buttonWithText(d, QStringLiteral("中断")))
-            abort->click();
+            this->press(abort);
         else if (box)
             press(QMessageBox::Ok, QStringLiteral("OK"));
         else
@@ -226,11 +281,15 @@ void UnattendedRun::script() {
                QStringLiteral("caption is ") + main.Command1->text()))
         return end();
 
-    main.Command1->click();
+    auto caption = [&](const char* text) {
+        return [&main, text] { return main.Command1->text() == QString::fromUtf8(text); };
+    };
+    pressAndWait(main.Command1, caption("登録"));
     snap(&main, QStringLiteral("registration-form"));
     check(QStringLiteral("registration form"), main.Command1->text() == QStringLiteral("登録"));
 
-    main.Command1->click(); // the empty form takes the sample record; the dialog is answered "登録"
+    // The empty form takes the sample record; the dialog is answered "登録".
+    pressAndWait(main.Command1, caption("試験開始"));
     const bool registered = main.Command1->text() == QStringLiteral("試験開始");
     check(QStringLiteral("registration"), registered,
           QStringLiteral("caption stayed ") + main.Command1->text());
@@ -242,51 +301,100 @@ void UnattendedRun::script() {
               QFileInfo::exists(st.strDataPath + QStringLiteral("index3.html")));
     snap(&main, QStringLiteral("exam-start"));
 
-    main.Command1->click();
+    pressAndWait(main.Command1,
+                 [&] { return s.exam() && s.exam()->isVisible() && !main.isVisible(); });
     frmKaikei* exam = s.exam();
     if (!check(QStringLiteral("exam screen"), exam && exam->isVisible()))
         return end();
+    if (person_) {
+        const quint32 id = quint32(exam->windowHandle()->winId());
+        const QString why = person_->whyNotFocused(id, [this](int ms) { settle(ms); });
+        check(QStringLiteral("exam screen on top, with the keyboard"),
+              why.isEmpty() && person_->client(id).above,
+              why.isEmpty() ? QStringLiteral("not topmost: ") + person_->describe() : why);
+    }
     snap(exam, QStringLiteral("question-1"));
     checkpoint(QStringLiteral("exam"));
+    WebEnginePane* question1 = webPane(exam->wbQuestion.get());
     const QString answer = QStringLiteral("現金");
-    const QString type = QStringLiteral(
-        "(function(){var i=document.querySelector('input[type=text],input:not([type])');"
-        "if(!i)return '';i.focus();i.value=%1;return i.value;})()");
+    const QString firstField =
+        QStringLiteral("document.querySelector('input[type=text],input:not([type])')");
     QString typed;
-    step([&] {
-        typed = webPane(exam->wbQuestion.get())
-                    ->evaluate(type.arg(QStringLiteral("'") + answer + QStringLiteral("'")))
-                    .toString();
-    });
-    check(QStringLiteral("answer typed into question 1"), typed == answer);
-    exam->cmdMondai[1]->click();
+    if (person_) {
+        // Clicked where the first answer field is seen, then typed.
+        QVariantList box;
+        step([&] {
+            box = question1
+                      ->evaluate(QStringLiteral("(function(){var r=%1.getBoundingClientRect();"
+                                                "return [r.left,r.top,r.width,r.height];})()")
+                                     .arg(firstField))
+                      .toList();
+        });
+        if (box.size() == 4) {
+            const QRect field(box[0].toInt(), box[1].toInt(), box[2].toInt(), box[3].toInt());
+            person_->click(onScreen(exam->wbQuestion->widget(), field.center()));
+            person_->type(answer);
+            runEventsUntil(
+                [&] {
+                    step([&] {
+                        typed =
+                            question1->evaluate(firstField + QStringLiteral(".value")).toString();
+                    });
+                    return typed == answer;
+                },
+                10000);
+        }
+    } else {
+        step([&] {
+            typed = question1
+                        ->evaluate(QStringLiteral("(function(){var i=%1;if(!i)return '';i.focus();"
+                                                  "i.value='%2';return i.value;})()")
+                                       .arg(firstField, answer))
+                        .toString();
+        });
+    }
+    check(QStringLiteral("answer typed into question 1"), typed == answer,
+          QStringLiteral("the field holds \"%1\"").arg(typed));
+    auto shown = [&](int q) { return [exam, q] { return exam->intCurrentQuestion == q; }; };
+    pressAndWait(exam->cmdMondai[1], shown(1));
     snap(exam, QStringLiteral("question-2"));
-    exam->cmdMondai[2]->click();
+    pressAndWait(exam->cmdMondai[2], shown(2));
     snap(exam, QStringLiteral("question-3"));
-    exam->cmdMondai[0]->click();
+    pressAndWait(exam->cmdMondai[0], shown(0));
     QString kept;
-    step([&] {
-        kept = webPane(exam->wbQuestion.get())
-                   ->evaluate(QStringLiteral("document.querySelector('input').value"))
-                   .toString();
-    });
+    step([&] { kept = question1->evaluate(firstField + QStringLiteral(".value")).toString(); });
     check(QStringLiteral("questions switched, answer kept"),
           kept == answer && exam->wbQuestion->widget()->isVisible());
 
-    exam->Command1->click(); // confirmed "はい": end processing and the result page
+    // Confirmed "はい": end processing and the result page.
+    const auto resultShown = [&] {
+        return main.isVisible() && main.Command1->text() == QStringLiteral("試験終了") &&
+               main.cmdPrint->isVisible();
+    };
+    pressAndWait(exam->Command1, resultShown);
     settle(200);
-    const bool result = main.isVisible() && main.Command1->text() == QStringLiteral("試験終了") &&
-                        main.cmdPrint->isVisible();
-    check(QStringLiteral("result page"), result);
+    check(QStringLiteral("result page"), resultShown());
+    if (person_ && resultShown()) {
+        const quint32 id = quint32(main.windowHandle()->winId());
+        const QString why = person_->whyNotFocused(id, [this](int ms) { settle(ms); });
+        check(QStringLiteral("result page on top, with the keyboard"),
+              why.isEmpty() && person_->client(id).above,
+              why.isEmpty() ? QStringLiteral("not topmost: ") + person_->describe() : why);
+    }
     snap(&main, QStringLiteral("result-page"));
     checkpoint(QStringLiteral("result-page"));
 
-    main.cmdPrint->click();
     const QFileInfo pdf(dialogs_.pdfPath);
+    pressAndWait(main.cmdPrint, [&] {
+        return main.blnResultPrinted && main.cmdPrint->isEnabled() &&
+               QFileInfo(pdf.filePath()).size() > 0;
+    });
     check(QStringLiteral("result printed to result.pdf"),
-          main.blnResultPrinted && pdf.isFile() && pdf.size() > 0);
+          main.blnResultPrinted && QFileInfo(pdf.filePath()).size() > 0);
 
-    main.Command1->click(); // "試験終了": deletes the working files and ends the run
+    // "試験終了": deletes the working files and ends the run.
+    pressAndWait(
+        main.Command1, [] { return false; }, 30000);
     end(QStringLiteral("the program did not end after the last step"));
 }
 
@@ -313,6 +421,10 @@ int UnattendedRun::finish(const QString& why) {
         QStringList text;
         text << QStringLiteral("brevik unattended run, %1")
                     .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+             << (person_ ? QStringLiteral("input: the pointer and the keyboard, through the "
+                                          "window manager, as the examinee's")
+                         : QStringLiteral("input: buttons pressed inside the program (no window "
+                                          "manager)"))
              << (st.blnRehearsal || st.arrLaunchArgs.value(6) == QStringLiteral("id=rehearsal")
                      ? QStringLiteral("rehearsal: no server contacted")
                      : QStringLiteral("real run against ") + st.strRegisterUrl)

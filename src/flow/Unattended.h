@@ -6,10 +6,13 @@
 #include "ui/dialogs/QtDialogHost.h"
 
 #include <QElapsedTimer>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
+class QAbstractButton;
 class QDialog;
 class QWidget;
 
@@ -17,18 +20,22 @@ namespace brevik {
 
 struct AppState;
 class Session;
+class XTestDriver;
 
-// The program's dialog host. In an unattended run the print dialog is
-// answered by printing to the run's PDF file.
+// The program's dialog host. In an unattended run the print goes to the
+// run's PDF file: without a dialog, or (showPrintDialog) through the real
+// dialog answered like any other, so that no paper is printed either way.
 class UnattendedDialogHost : public QtDialogHost {
 public:
     QString pdfPath;
+    bool showPrintDialog = false;
     bool printDialog(QPrinter& printer) override;
 };
 
 class UnattendedRun {
 public:
     UnattendedRun(AppState& st, UnattendedDialogHost& dialogs, const QString& dir);
+    ~UnattendedRun();
 
     // Where the run writes; false (with the reason on stderr) when it cannot.
     bool prepare();
@@ -50,6 +57,16 @@ private:
     void checkEnvironment();
     // A named point of the run (see BREVIK_TEST_HOLD in Unattended.cpp).
     void checkpoint(const QString& name);
+    // As the examinee presses a button: at a display with a window manager a
+    // real click where the button is seen, else QAbstractButton::click().
+    void press(QAbstractButton* button);
+    // Presses button, then lets the program work until done() holds.
+    bool pressAndWait(QAbstractButton* button, const std::function<bool()>& done,
+                      int timeoutMs = 60000);
+    // Where a point of w is on the screen, as the X server has the window.
+    QPoint onScreen(QWidget* w, QPoint local);
+    // With real input: the dialog is above the window it blocks and has the keyboard.
+    void checkAnswerable(QDialog* dialog);
 
     AppState& st;
     UnattendedDialogHost& dialogs_;
@@ -62,7 +79,8 @@ private:
     int failures_ = 0;
     int retries_ = 0;
     bool finished_ = false;
-    QString holdAt_; // null: no test looks at the run
+    QString holdAt_;                      // null: no test looks at the run
+    std::unique_ptr<XTestDriver> person_; // real input; null without a window manager
 };
 
 } // namespace brevik

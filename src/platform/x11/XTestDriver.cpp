@@ -66,6 +66,7 @@ struct XTestDriver::Impl {
     xcb_window_t root = 0;
     xcb_atom_t WM_STATE = 0, WM_PROTOCOLS = 0;
     quint32 pings = 0;
+    Pause pause = [](int ms) { QThread::msleep(ulong(ms)); };
 
     // Keyboard map.
     int minKeycode = 0, maxKeycode = 0, perKeycode = 0;
@@ -189,8 +190,9 @@ XTestDriver::XTestDriver(const char* display) : d(std::make_unique<Impl>()) {
         xcb_ewmh_init_atoms_replies(&d->ewmh, xcb_ewmh_init_atoms(d->c, &d->ewmh), nullptr);
     d->WM_STATE = d->atom("WM_STATE");
     d->WM_PROTOCOLS = d->atom("WM_PROTOCOLS");
-    // Answers to our pings come back to the root window.
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    // Answers to our pings come back to the root window, sent for structure
+    // (Qt) or substructure (others) notification.
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(d->c, d->root, XCB_CW_EVENT_MASK, &mask);
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(d->c, &xcb_test_id);
     d->xtest = ext && ext->present;
@@ -202,6 +204,10 @@ XTestDriver::~XTestDriver() {
         xcb_ewmh_connection_wipe(&d->ewmh);
     if (d->c)
         xcb_disconnect(d->c);
+}
+
+void XTestDriver::setPause(Pause pause) {
+    d->pause = std::move(pause);
 }
 
 bool XTestDriver::connected() const {
@@ -230,10 +236,10 @@ void XTestDriver::click(QPoint p, int button) {
         return;
     moveTo(p);
     // A person's click has a moment between press and release.
-    QThread::msleep(20);
+    d->pause(20);
     d->fake(XCB_BUTTON_PRESS, uint8_t(button));
     xcb_flush(d->c);
-    QThread::msleep(40);
+    d->pause(40);
     d->fake(XCB_BUTTON_RELEASE, uint8_t(button));
     sync();
 }
@@ -294,7 +300,7 @@ bool XTestDriver::waitForClient(quint32 window, int timeoutMs) {
         }
         if (xcb_connection_has_error(d->c))
             return false;
-        QThread::msleep(5);
+        d->pause(5);
     }
     return false;
 }
@@ -327,13 +333,13 @@ bool XTestDriver::type(const QString& text, int delayMs) {
         }
         if (!mapped.empty()) {
             sync();
-            QThread::msleep(kMapSettleMs);
+            d->pause(kMapSettleMs);
         }
         for (; from < to; ++from) {
             const auto [code, level] = d->find(keysymOf(chars[from]));
             d->press(code, level == 1);
             sync();
-            QThread::msleep(delayMs);
+            d->pause(delayMs);
         }
         if (!mapped.empty()) {
             // The client reads a key's meaning when it handles the key: it must
@@ -474,6 +480,43 @@ bool XTestDriver::isAbove(quint32 a, quint32 b) {
     const auto ia = std::find(order.begin(), order.end(), a);
     const auto ib = std::find(order.begin(), order.end(), b);
     return ia != order.end() && ib != order.end() && ia > ib;
+}
+
+QString XTestDriver::whyNotFocused(quint32 w, const Pause& pause, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (focusedClient() != w && t.elapsed() < timeoutMs)
+        pause(20);
+    if (focusedClient() == w)
+        return {};
+    return QStringLiteral("\"%1\" has no keyboard focus: %2").arg(client(w).title, describe());
+}
+
+QString XTestDriver::whyNotAnswerable(quint32 box, quint32 owner, const Pause& pause,
+                                      int timeoutMs) {
+    const Client b = client(box);
+    if (owner && b.transientFor != owner)
+        return QStringLiteral("\"%1\" belongs to 0x%2, not to the window it blocks (0x%3): %4")
+            .arg(b.title)
+            .arg(b.transientFor, 0, 16)
+            .arg(owner, 0, 16)
+            .arg(describe());
+    QElapsedTimer t;
+    t.start();
+    while (owner && !isAbove(box, owner) && t.elapsed() < timeoutMs)
+        pause(20);
+    if (owner && !isAbove(box, owner))
+        return QStringLiteral("\"%1\" is below the window it blocks: %2").arg(b.title, describe());
+    const std::vector<quint32> published = ewmhStacking();
+    if (owner && !published.empty()) {
+        const auto bi = std::find(published.begin(), published.end(), box);
+        const auto oi = std::find(published.begin(), published.end(), owner);
+        if (bi == published.end() || oi == published.end() || bi < oi)
+            return QStringLiteral("\"%1\" is not after its owner in _NET_CLIENT_LIST_STACKING: %2")
+                .arg(b.title, describe());
+    }
+    const qint64 left = std::max<qint64>(timeoutMs - t.elapsed(), 500);
+    return whyNotFocused(box, pause, int(left));
 }
 
 QImage XTestDriver::grab(QRect r) {

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,6 +27,12 @@ public:
     XTestDriver& operator=(const XTestDriver&) = delete;
 
     bool connected() const;
+
+    // How the driver waits between steps (default: it sleeps). A driver in
+    // the program that it plays lets the program's events run meanwhile, or
+    // the program could not take the keys it is sent.
+    using Pause = std::function<void(int ms)>;
+    void setPause(Pause pause);
     // A window manager announces itself on the root window.
     bool windowManagerRunning();
 
@@ -76,6 +83,15 @@ public:
 
     // One line describing the stacking and focus, for failure messages.
     QString describe();
+
+    // Why a person could not answer box, which blocks owner (0: none): not
+    // owned by it, not stacked above it (by the X server and, where the window
+    // manager publishes it, in _NET_CLIENT_LIST_STACKING), or without the
+    // keyboard. Empty when it can. The window manager stacks and focuses a new
+    // window a moment after it appears: this looks again for up to timeoutMs.
+    QString whyNotAnswerable(quint32 box, quint32 owner, const Pause& pause, int timeoutMs = 3000);
+    // Why w does not have the keyboard after timeoutMs; empty when it has.
+    QString whyNotFocused(quint32 w, const Pause& pause, int timeoutMs = 3000);
 
 private:
     struct Impl;

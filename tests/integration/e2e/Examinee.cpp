@@ -66,45 +66,19 @@ bool Examinee::waitGone(quint32 id, int timeoutMs) {
 }
 
 ::testing::AssertionResult Examinee::hasFocus(const Client& w) {
-    QElapsedTimer t;
-    t.start();
-    while (x.focusedClient() != w.id && t.elapsed() < 3000)
-        pause(20);
-    if (x.focusedClient() == w.id)
+    const QString why = x.whyNotFocused(w.id, pause);
+    if (why.isEmpty())
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "\"" << w.title.toStdString()
-           << "\" has no keyboard focus: " << x.describe().toStdString();
+    return ::testing::AssertionFailure() << why.toStdString();
 }
 
 ::testing::AssertionResult Examinee::isAnswerable(const Client& box, const Client& owner) {
     if (!box.id)
         return ::testing::AssertionFailure() << "no such box: " << x.describe().toStdString();
-    if (box.transientFor != owner.id)
-        return ::testing::AssertionFailure()
-               << "\"" << box.title.toStdString() << "\" belongs to 0x" << std::hex
-               << box.transientFor
-               << ", not to the window it blocks: " << x.describe().toStdString();
-    // The window manager stacks and focuses a new window a moment after it is mapped.
-    QElapsedTimer t;
-    t.start();
-    while (!x.isAbove(box.id, owner.id) && t.elapsed() < 3000)
-        pause(20);
-    if (!x.isAbove(box.id, owner.id))
-        return ::testing::AssertionFailure()
-               << "\"" << box.title.toStdString()
-               << "\" is below the window it blocks: " << x.describe().toStdString();
-    const auto ewmh = x.ewmhStacking();
-    if (!ewmh.empty()) {
-        const auto b = std::find(ewmh.begin(), ewmh.end(), box.id);
-        const auto o = std::find(ewmh.begin(), ewmh.end(), owner.id);
-        if (b == ewmh.end() || o == ewmh.end() || b < o)
-            return ::testing::AssertionFailure()
-                   << "\"" << box.title.toStdString()
-                   << "\" is not after its owner in _NET_CLIENT_LIST_STACKING: "
-                   << x.describe().toStdString();
-    }
-    return hasFocus(box);
+    const QString why = x.whyNotAnswerable(box.id, owner.id, pause);
+    if (why.isEmpty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << why.toStdString();
 }
 
 void Examinee::clickAt(const Client& w, QPoint clientPos) {
