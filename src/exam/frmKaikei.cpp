@@ -158,6 +158,8 @@ void frmKaikei::Show() {
     step([&] { st.svc.desktop->ClearTitle(this); });
     if (!loaded_)
         Form_Load();
+    // The first control in the tab order has the keyboard when the screen appears.
+    step([&] { Command1->setFocus(Qt::TabFocusReason); });
     show();
     raise();
     activateWindow();
