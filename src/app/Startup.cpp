@@ -4,6 +4,7 @@
 #include "app/IniFile.h"
 #include "app/InstanceLock.h"
 #include "app/LaunchArgs.h"
+#include "app/Layout.h"
 #include "app/WorkFolders.h"
 #include "platform/DialogHost.h"
 
@@ -110,58 +111,101 @@ QString credentialFault(const QString& value) {
 
 } // namespace
 
-QStringList ReadServerSettings(AppState& st) {
+namespace {
+
+// A system-wide file is used only when no examinee can have changed it.
+QString siteFileFault(const QString& path) {
+    struct stat s {};
+    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
+        return {};
+    if (s.st_uid != 0 && s.st_uid != ::geteuid())
+        return QStringLiteral("belongs to another user than root: not read");
+    if (s.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("may be changed by other users (mode %1): not read")
+            .arg(s.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return {};
+}
+
+} // namespace
+
+QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
     const QString host = QStringLiteral("https://" BREVIK_SERVER_HOST);
     st.strRegisterUrl = host + QLatin1String(kRegisterPath);
     st.strResultUrl = host + QLatin1String(kResultPath);
     st.strCredential = QStringLiteral(BREVIK_CREDENTIAL);
     st.strCaFile.clear();
 
+    const QStringList keys = {QStringLiteral("register"), QStringLiteral("result"),
+                              QStringLiteral("credential"), QStringLiteral("cafile")};
+    QStringList problems;
+    QStringList fromSite; // keys the system-wide file set: a refused own value keeps those
+    bool site = false;
+    auto source = [&](const char* key) {
+        return fromSite.contains(QLatin1String(key)) ? QStringLiteral("system-wide")
+                                                     : QStringLiteral("built-in");
+    };
+    // One file's values over what is there; every problem is named with file and line.
+    auto apply = [&](const QString& file, const IniSection& ini) {
+        auto problem = [&](int line, const QString& what) {
+            problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(what)
+                                  : QStringLiteral("%1: %2").arg(file, what));
+        };
+        for (const IniProblem& p : ini.problems)
+            problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
+                                          ? QStringLiteral("; built-in values used")
+                                          : QString()));
+
+        auto endpoint = [&](const char* key, QString& target) {
+            const IniValue v = ini.values.value(QLatin1String(key));
+            if (v.value.isEmpty())
+                return;
+            if (const QString fault = endpointFault(v.value); !fault.isEmpty())
+                problem(v.line, QStringLiteral("%1 \"%2\" %3: refused, the %4 %5 used")
+                                    .arg(QLatin1String(key), printable(v.value), fault, source(key),
+                                         target));
+            else {
+                target = v.value;
+                if (site)
+                    fromSite << QLatin1String(key);
+            }
+        };
+        endpoint("register", st.strRegisterUrl);
+        endpoint("result", st.strResultUrl);
+
+        if (const IniValue v = ini.values.value(QStringLiteral("credential")); !v.value.isEmpty()) {
+            if (const QString fault = credentialFault(v.value); !fault.isEmpty())
+                problem(v.line, QStringLiteral("credential %1: refused, the %2 credential used")
+                                    .arg(fault, source("credential")));
+            else {
+                st.strCredential = v.value;
+                if (site)
+                    fromSite << QStringLiteral("credential");
+            }
+        }
+        if (const IniValue v = ini.values.value(QStringLiteral("cafile")); !v.value.isEmpty()) {
+            st.strCaFile = v.value;
+            if (!QFileInfo(v.value).isFile())
+                problem(v.line,
+                        QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
+                            .arg(printable(v.value)));
+        }
+    };
+
+    // The venue's system-wide file first: the examinee's own keys stand over it.
+    if (!siteFile.isEmpty()) {
+        if (const QString fault = siteFileFault(siteFile); !fault.isEmpty())
+            problems << QStringLiteral("%1: %2").arg(siteFile, fault);
+        else {
+            site = true;
+            apply(siteFile, ReadIniSection(siteFile, QStringLiteral("server"), keys));
+            site = false;
+        }
+    }
     // The folder is asked for first, so it exists (and is checked) before the read.
     const QString file = settingFile();
     // Only our own regular file of a sane size; every problem is named, and
-    // what is missing or refused keeps its built-in value.
-    const IniSection ini = ReadIniSection(file, QStringLiteral("server"),
-                                          {QStringLiteral("register"), QStringLiteral("result"),
-                                           QStringLiteral("credential"), QStringLiteral("cafile")},
-                                          /*ours=*/true);
-    QStringList problems;
-    auto problem = [&](int line, const QString& what) {
-        problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(what)
-                              : QStringLiteral("%1: %2").arg(file, what));
-    };
-    for (const IniProblem& p : ini.problems)
-        problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
-                                      ? QStringLiteral("; built-in values used")
-                                      : QString()));
-
-    auto endpoint = [&](const char* key, QString& target) {
-        const IniValue v = ini.values.value(QLatin1String(key));
-        if (v.value.isEmpty())
-            return;
-        if (const QString fault = endpointFault(v.value); !fault.isEmpty())
-            problem(v.line, QStringLiteral("%1 \"%2\" %3: refused, the built-in %4 used")
-                                .arg(QLatin1String(key), printable(v.value), fault, target));
-        else
-            target = v.value;
-    };
-    endpoint("register", st.strRegisterUrl);
-    endpoint("result", st.strResultUrl);
-
-    if (const IniValue v = ini.values.value(QStringLiteral("credential")); !v.value.isEmpty()) {
-        if (const QString fault = credentialFault(v.value); !fault.isEmpty())
-            problem(
-                v.line,
-                QStringLiteral("credential %1: refused, the built-in credential used").arg(fault));
-        else
-            st.strCredential = v.value;
-    }
-    if (const IniValue v = ini.values.value(QStringLiteral("cafile")); !v.value.isEmpty()) {
-        st.strCaFile = v.value;
-        if (!QFileInfo(v.value).isFile())
-            problem(v.line, QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
-                                .arg(printable(v.value)));
-    }
+    // what is missing or refused keeps the value it had.
+    apply(file, ReadIniSection(file, QStringLiteral("server"), keys, /*ours=*/true));
     for (const QString& p : problems)
         std::fprintf(stderr, "brevik: %s\n", qPrintable(p));
     return problems;
@@ -175,7 +219,8 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
 
     // One instance per user and per data folder; a lock that cannot be made
     // is a folder problem, not a second instance.
-    if (!lock.tryLock(AppFolder(programFolder) + QStringLiteral("data/"))) {
+    const Layout layout = ProgramLayout(programFolder, TempFolder());
+    if (!lock.tryLock(layout.dataPath)) {
         std::fprintf(stderr, "brevik: %s\n", qPrintable(lock.reason()));
         if (lock.failure() == InstanceLock::Failure::LockFolder) {
             refuse(st, QStringLiteral("フォルダ作成エラー"),
@@ -205,11 +250,12 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     }
 
     try {
-        ReadServerSettings(st);
+        ReadServerSettings(st, layout.siteSettings);
         st.strUserAgent = QLatin1String(kUserAgent);
         st.strDbPassword = QLatin1String(kDbPassword);
         st.strAppPath = AppFolder(programFolder);
-        st.strDataPath = st.strAppPath + QStringLiteral("data/");
+        st.strDataPath = layout.dataPath;
+        PrepareDataFolder(layout);
         st.strWorkPath = GetWorkFolder();
         st.strResultPath = GetResultFolder();
     } catch (const FolderError& e) {

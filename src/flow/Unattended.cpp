@@ -6,6 +6,7 @@
 #include "flow/Session.h"
 #include "platform/Errors.h"
 #include "platform/Yield.h"
+#include "platform/webengine/Sandbox.h"
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/x11/XTestDriver.h"
 #include "ui/main/frmMain.h"
@@ -280,6 +281,10 @@ void UnattendedRun::script() {
     if (!check(QStringLiteral("first screen"), main.Command1->text() == QStringLiteral("了解"),
                QStringLiteral("caption is ") + main.Command1->text()))
         return end();
+    // A page is shown, so the engine's renderer runs: as it was started.
+    const RendererSandbox sandbox = CheckRendererSandbox();
+    report_ << QStringLiteral("web engine sandbox: ") + sandbox.text;
+    check(QStringLiteral("web engine sandbox"), sandbox.ok, sandbox.text);
 
     auto caption = [&](const char* text) {
         return [&main, text] { return main.Command1->text() == QString::fromUtf8(text); };
@@ -428,7 +433,8 @@ int UnattendedRun::finish(const QString& why) {
              << (st.blnRehearsal || st.arrLaunchArgs.value(6) == QStringLiteral("id=rehearsal")
                      ? QStringLiteral("rehearsal: no server contacted")
                      : QStringLiteral("real run against ") + st.strRegisterUrl)
-             << QString() << report_ << QString()
+             << QStringLiteral("data folder: ") + st.strDataPath << QString() << report_
+             << QString()
              << (failures_ ? QStringLiteral("RESULT: %1 step(s) FAILED").arg(failures_)
                            : QStringLiteral("RESULT: every step passed"));
         QSaveFile f(dir_ + QStringLiteral("report.txt"));
