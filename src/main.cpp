@@ -65,7 +65,7 @@ int resendPending() {
     try {
         const QString programFolder =
             QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
-        ReadServerSettings(st, ProgramLayout(programFolder, TempFolder()).siteSettings);
+        ReadServerSettings(st, ProgramLayout(programFolder).siteSettings);
         st.strResultPath = GetResultFolder();
     } catch (const FolderError& e) {
         std::fprintf(stderr, "brevik: cannot use folder %s: %s\n", qPrintable(e.path),
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     // reported by the start-up, which tries again.
     const QString programFolder =
         QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
-    const Layout layout = ProgramLayout(programFolder, TempFolder());
+    const Layout layout = ProgramLayout(programFolder);
     try {
         PrepareDataFolder(layout);
     } catch (const FolderError&) {

@@ -1,5 +1,6 @@
 #include "app/Layout.h"
 
+#include "app/InstanceLock.h"
 #include "app/WorkFolders.h"
 
 #include <QDir>
@@ -43,7 +44,8 @@ InstallPaths BuiltInInstallPaths() {
             QStringLiteral(BREVIK_INSTALL_SETTINGS)};
 }
 
-Layout ProgramLayout(const QString& programFolder, const QString& temp, const InstallPaths& paths) {
+Layout ProgramLayout(const QString& programFolder, const InstallPaths& paths,
+                     const QString& privateBase) {
     Layout l;
     const QString here = canonical(programFolder);
     l.installed = !here.isEmpty() && here == canonical(paths.bindir);
@@ -52,7 +54,10 @@ Layout ProgramLayout(const QString& programFolder, const QString& temp, const In
         l.fontsConf = slash(programFolder) + QStringLiteral("fonts.conf");
         return l;
     }
-    l.dataPath = slash(temp) + QStringLiteral("brevik_data/");
+    QString base = privateBase.isEmpty() ? InstanceLock::userLockFolder() : privateBase;
+    if (base.isEmpty()) // no runtime or home folder: the lock refuses the run anyway
+        base = TempFolder();
+    l.dataPath = slash(base) + QStringLiteral("brevik_data/");
     l.contentFolders = {slash(paths.venueFolder), slash(paths.sampleFolder)};
     l.fontsConf = paths.fontsConf;
     l.siteSettings = paths.siteSettings;

@@ -28,9 +28,13 @@ struct Layout {
 };
 
 // The layout for a program in programFolder: the installed one when that is
-// the install folder, else data/ and fonts.conf beside the program.
-Layout ProgramLayout(const QString& programFolder, const QString& temp,
-                     const InstallPaths& paths = BuiltInInstallPaths());
+// the install folder, else data/ and fonts.conf beside the program. The
+// installed copy's data folder is brevik_data/ in privateBase, by default
+// the folder of the user's instance lock (the per-user runtime folder, else
+// ~/.cache/brevik/): a folder no other user shares, unlike /tmp.
+Layout ProgramLayout(const QString& programFolder,
+                     const InstallPaths& paths = BuiltInInstallPaths(),
+                     const QString& privateBase = QString());
 
 // Installed: makes the private data folder (0700, ours, no link) hold one
 // link for each name in the content folders, the first folder's winning, so

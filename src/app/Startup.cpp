@@ -219,7 +219,7 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
 
     // One instance per user and per data folder; a lock that cannot be made
     // is a folder problem, not a second instance.
-    const Layout layout = ProgramLayout(programFolder, TempFolder());
+    const Layout layout = ProgramLayout(programFolder);
     if (!lock.tryLock(layout.dataPath)) {
         std::fprintf(stderr, "brevik: %s\n", qPrintable(lock.reason()));
         if (lock.failure() == InstanceLock::Failure::LockFolder) {

@@ -146,6 +146,31 @@ void UnattendedRun::snap(QWidget* window, const QString& name) {
         check(QStringLiteral("picture ") + name, false, QStringLiteral("cannot write ") + file);
 }
 
+void UnattendedRun::checkImages(BrowserPane* pane, const QString& name) {
+    WebEnginePane* p = webPane(pane);
+    if (!p)
+        return;
+    // Every picture of the page, addressed relative to it or not, must have come.
+    QVariantList found;
+    const bool asked = step([&] {
+        found = p->evaluate(QStringLiteral("Array.from(document.images).map(function(i){"
+                                           "return (i.complete && i.naturalWidth > 0 ? '' : '!') "
+                                           "+ i.getAttribute('src');})"))
+                    .toList();
+    });
+    QStringList missing;
+    for (const QVariant& v : found)
+        if (v.toString().startsWith(u'!'))
+            missing << v.toString().mid(1);
+    report_ << QStringLiteral("images in %1: %2 of %3 shown")
+                   .arg(name)
+                   .arg(found.size() - missing.size())
+                   .arg(found.size());
+    check(QStringLiteral("images shown: ") + name, asked && missing.isEmpty(),
+          asked ? QStringLiteral("not shown: ") + missing.join(QStringLiteral(", "))
+                : QStringLiteral("the page did not answer"));
+}
+
 void UnattendedRun::checkEnvironment() {
     const QFontInfo p(QFont(QStringLiteral("ＭＳ Ｐゴシック")));
     const QFontInfo g(QFont(QStringLiteral("ＭＳ ゴシック")));
@@ -319,6 +344,7 @@ void UnattendedRun::script() {
               why.isEmpty() ? QStringLiteral("not topmost: ") + person_->describe() : why);
     }
     snap(exam, QStringLiteral("question-1"));
+    checkImages(exam->wbQuestion.get(), QStringLiteral("question-1"));
     checkpoint(QStringLiteral("exam"));
     WebEnginePane* question1 = webPane(exam->wbQuestion.get());
     const QString answer = QStringLiteral("現金");
@@ -363,8 +389,10 @@ void UnattendedRun::script() {
     auto shown = [&](int q) { return [exam, q] { return exam->intCurrentQuestion == q; }; };
     pressAndWait(exam->cmdMondai[1], shown(1));
     snap(exam, QStringLiteral("question-2"));
+    checkImages(exam->wbQuestion2.get(), QStringLiteral("question-2"));
     pressAndWait(exam->cmdMondai[2], shown(2));
     snap(exam, QStringLiteral("question-3"));
+    checkImages(exam->wbQuestion3.get(), QStringLiteral("question-3"));
     pressAndWait(exam->cmdMondai[0], shown(0));
     QString kept;
     step([&] { kept = question1->evaluate(firstField + QStringLiteral(".value")).toString(); });
@@ -387,6 +415,7 @@ void UnattendedRun::script() {
               why.isEmpty() ? QStringLiteral("not topmost: ") + person_->describe() : why);
     }
     snap(&main, QStringLiteral("result-page"));
+    checkImages(main.wbMain.get(), QStringLiteral("result-page"));
     checkpoint(QStringLiteral("result-page"));
 
     const QFileInfo pdf(dialogs_.pdfPath);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 
 #include <cerrno>
@@ -72,7 +73,8 @@ QString probeKernel() {
 
 struct Proc {
     pid_t ppid = 0;
-    bool renderer = false;
+    QByteArray cmdline;
+    bool hasChildren = false;
 };
 
 QByteArray readProc(pid_t pid, const char* what) {
@@ -125,9 +127,13 @@ RendererSandbox CheckRendererSandbox() {
         const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
         if (close < 0 || fields.size() < 2)
             continue;
-        procs.insert(
-            pid, {pid_t(fields[1].toInt()), readProc(pid, "cmdline").contains("--type=renderer")});
+        procs.insert(pid, {pid_t(fields[1].toInt()), readProc(pid, "cmdline"), false});
     }
+    QSet<pid_t> parents;
+    for (const Proc& p : std::as_const(procs))
+        parents.insert(p.ppid);
+    for (auto it = procs.begin(); it != procs.end(); ++it)
+        it->hasChildren = parents.contains(it.key());
     const pid_t self = ::getpid();
     auto ours = [&](pid_t pid) {
         for (int depth = 0; depth < 16 && pid > 1; ++depth) {
@@ -138,10 +144,20 @@ RendererSandbox CheckRendererSandbox() {
         return false;
     };
 
+    // A renderer is forked from the engine's zygote without a new program, so
+    // it keeps the zygote's command line: a zygote's child with none of its own.
+    auto renderer = [&](const Proc& p) {
+        if (p.cmdline.contains("--type=renderer"))
+            return true;
+        const Proc parent = procs.value(p.ppid);
+        return !p.hasChildren && p.cmdline.contains("--type=zygote") &&
+               parent.cmdline.contains("--type=zygote") &&
+               !parent.cmdline.contains("--no-zygote-sandbox");
+    };
     int renderers = 0, sandboxed = 0;
     QStringList seen;
     for (auto it = procs.cbegin(); it != procs.cend(); ++it) {
-        if (!it->renderer || !ours(it.key()))
+        if (!renderer(*it) || !ours(it.key()))
             continue;
         ++renderers;
         bool ownPids = false, filtered = false;

@@ -46,7 +46,7 @@ TEST_F(InstalledLayout, ACopyOutsideTheInstallFolderKeepsDataBesideIt) {
     const Installed inst(temp());
     const QString build = temp() + QStringLiteral("build");
     QDir().mkpath(build);
-    const Layout l = ProgramLayout(build, temp(), inst.paths);
+    const Layout l = ProgramLayout(build, inst.paths, temp());
     EXPECT_FALSE(l.installed);
     EXPECT_EQ(l.dataPath, build + QStringLiteral("/data/"));
     EXPECT_EQ(l.fontsConf, build + QStringLiteral("/fonts.conf"));
@@ -58,7 +58,7 @@ TEST_F(InstalledLayout, ACopyOutsideTheInstallFolderKeepsDataBesideIt) {
     // The install folder, also when reached through a link, is the installed copy.
     ASSERT_TRUE(QFile::link(inst.paths.bindir, temp() + QStringLiteral("bin-link")));
     for (const QString& where : {inst.paths.bindir, temp() + QStringLiteral("bin-link/")}) {
-        const Layout i = ProgramLayout(where, temp(), inst.paths);
+        const Layout i = ProgramLayout(where, inst.paths, temp());
         EXPECT_TRUE(i.installed) << where.toStdString();
         EXPECT_EQ(i.dataPath, temp() + QStringLiteral("brevik_data/"));
         EXPECT_EQ(i.contentFolders,
@@ -73,7 +73,7 @@ TEST_F(InstalledLayout, ACopyOutsideTheInstallFolderKeepsDataBesideIt) {
 // links follow the content when the venue changes it.
 TEST_F(InstalledLayout, TheVenuesContentHidesTheSampleAndLinksFollowChanges) {
     const Installed inst(temp());
-    const Layout l = ProgramLayout(inst.paths.bindir, temp(), inst.paths);
+    const Layout l = ProgramLayout(inst.paths.bindir, inst.paths, temp());
     const QString venue = inst.paths.venueFolder + u'/';
     const QString sample = inst.paths.sampleFolder + u'/';
     test::writeFile(venue + QStringLiteral("exam.dat"), "venue");
@@ -117,7 +117,7 @@ TEST_F(InstalledLayout, TheVenuesContentHidesTheSampleAndLinksFollowChanges) {
 // working folder is; nothing is linked into the place it leads to.
 TEST_F(InstalledLayout, APlantedDataFolderIsRefused) {
     const Installed inst(temp());
-    const Layout l = ProgramLayout(inst.paths.bindir, temp(), inst.paths);
+    const Layout l = ProgramLayout(inst.paths.bindir, inst.paths, temp());
     const QString elsewhere = temp() + QStringLiteral("elsewhere");
     QDir().mkpath(elsewhere);
     ASSERT_TRUE(QFile::link(elsewhere, temp() + QStringLiteral("brevik_data")));
