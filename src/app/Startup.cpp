@@ -109,10 +109,6 @@ QString credentialFault(const QString& value) {
     return {};
 }
 
-} // namespace
-
-namespace {
-
 // A system-wide file is used only when no examinee can have changed it.
 QString siteFileFault(const QString& path) {
     struct stat s {};
@@ -135,77 +131,74 @@ QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
     st.strCredential = QStringLiteral(BREVIK_CREDENTIAL);
     st.strCaFile.clear();
 
-    const QStringList keys = {QStringLiteral("register"), QStringLiteral("result"),
-                              QStringLiteral("credential"), QStringLiteral("cafile")};
-    QStringList problems;
-    QStringList fromSite; // keys the system-wide file set: a refused own value keeps those
-    bool site = false;
-    auto source = [&](const char* key) {
-        return fromSite.contains(QLatin1String(key)) ? QStringLiteral("system-wide")
-                                                     : QStringLiteral("built-in");
-    };
-    // One file's values over what is there; every problem is named with file and line.
-    auto apply = [&](const QString& file, const IniSection& ini) {
-        auto problem = [&](int line, const QString& what) {
-            problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(what)
-                                  : QStringLiteral("%1: %2").arg(file, what));
-        };
-        for (const IniProblem& p : ini.problems)
-            problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
-                                          ? QStringLiteral("; built-in values used")
-                                          : QString()));
-
-        auto endpoint = [&](const char* key, QString& target) {
-            const IniValue v = ini.values.value(QLatin1String(key));
-            if (v.value.isEmpty())
-                return;
-            if (const QString fault = endpointFault(v.value); !fault.isEmpty())
-                problem(v.line, QStringLiteral("%1 \"%2\" %3: refused, the %4 %5 used")
-                                    .arg(QLatin1String(key), printable(v.value), fault, source(key),
-                                         target));
-            else {
-                target = v.value;
-                if (site)
-                    fromSite << QLatin1String(key);
-            }
-        };
-        endpoint("register", st.strRegisterUrl);
-        endpoint("result", st.strResultUrl);
-
-        if (const IniValue v = ini.values.value(QStringLiteral("credential")); !v.value.isEmpty()) {
-            if (const QString fault = credentialFault(v.value); !fault.isEmpty())
-                problem(v.line, QStringLiteral("credential %1: refused, the %2 credential used")
-                                    .arg(fault, source("credential")));
-            else {
-                st.strCredential = v.value;
-                if (site)
-                    fromSite << QStringLiteral("credential");
-            }
-        }
-        if (const IniValue v = ini.values.value(QStringLiteral("cafile")); !v.value.isEmpty()) {
-            st.strCaFile = v.value;
-            if (!QFileInfo(v.value).isFile())
-                problem(v.line,
-                        QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
-                            .arg(printable(v.value)));
-        }
-    };
-
-    // The venue's system-wide file first: the examinee's own keys stand over it.
-    if (!siteFile.isEmpty()) {
-        if (const QString fault = siteFileFault(siteFile); !fault.isEmpty())
-            problems << QStringLiteral("%1: %2").arg(siteFile, fault);
-        else {
-            site = true;
-            apply(siteFile, ReadIniSection(siteFile, QStringLiteral("server"), keys));
-            site = false;
-        }
-    }
     // The folder is asked for first, so it exists (and is checked) before the read.
     const QString file = settingFile();
     // Only our own regular file of a sane size; every problem is named, and
-    // what is missing or refused keeps the value it had.
-    apply(file, ReadIniSection(file, QStringLiteral("server"), keys, /*ours=*/true));
+    // what is missing or refused keeps its built-in value.
+    const QStringList keys = {QStringLiteral("register"), QStringLiteral("result"),
+                              QStringLiteral("credential"), QStringLiteral("cafile")};
+    IniSection ini = ReadIniSection(file, QStringLiteral("server"), keys, /*ours=*/true);
+    QStringList problems;
+    auto problem = [&](int line, const QString& what, const QString& in = QString()) {
+        const QString& f = in.isEmpty() ? file : in;
+        problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(f).arg(line).arg(what)
+                              : QStringLiteral("%1: %2").arg(f, what));
+    };
+    for (const IniProblem& p : ini.problems)
+        problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
+                                      ? QStringLiteral("; built-in values used")
+                                      : QString()));
+    // The venue's system-wide file gives the keys the examinee's own leaves
+    // unset (missing or empty); its values are checked the same way.
+    QHash<QString, QString> fromSite; // key -> the file its value came from
+    if (!siteFile.isEmpty()) {
+        if (const QString fault = siteFileFault(siteFile); !fault.isEmpty()) {
+            problem(0, fault, siteFile);
+        } else {
+            const IniSection site = ReadIniSection(siteFile, QStringLiteral("server"), keys);
+            for (const IniProblem& p : site.problems)
+                problem(p.line, p.what, siteFile);
+            for (const QString& key : keys)
+                if (ini.values.value(key).value.isEmpty() &&
+                    !site.values.value(key).value.isEmpty()) {
+                    ini.values.insert(key, site.values.value(key));
+                    fromSite.insert(key, siteFile);
+                }
+        }
+    }
+
+    auto endpoint = [&](const char* key, QString& target) {
+        const IniValue v = ini.values.value(QLatin1String(key));
+        if (v.value.isEmpty())
+            return;
+        if (const QString fault = endpointFault(v.value); !fault.isEmpty())
+            problem(v.line,
+                    QStringLiteral("%1 \"%2\" %3: refused, the built-in %4 used")
+                        .arg(QLatin1String(key), printable(v.value), fault, target),
+                    fromSite.value(QLatin1String(key)));
+        else
+            target = v.value;
+    };
+    endpoint("register", st.strRegisterUrl);
+    endpoint("result", st.strResultUrl);
+
+    if (const IniValue v = ini.values.value(QStringLiteral("credential")); !v.value.isEmpty()) {
+        if (const QString fault = credentialFault(v.value); !fault.isEmpty())
+            problem(
+                v.line,
+                QStringLiteral("credential %1: refused, the built-in credential used").arg(fault),
+                fromSite.value(QStringLiteral("credential")));
+        else
+            st.strCredential = v.value;
+    }
+    if (const IniValue v = ini.values.value(QStringLiteral("cafile")); !v.value.isEmpty()) {
+        st.strCaFile = v.value;
+        if (!QFileInfo(v.value).isFile())
+            problem(v.line,
+                    QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
+                        .arg(printable(v.value)),
+                    fromSite.value(QStringLiteral("cafile")));
+    }
     for (const QString& p : problems)
         std::fprintf(stderr, "brevik: %s\n", qPrintable(p));
     return problems;

@@ -139,8 +139,8 @@ TEST_F(InstalledLayout, APlantedDataFolderIsRefused) {
 }
 
 // The venue's system-wide setting.ini gives each key the examinee's own file
-// does not set; a refused own value falls back to the venue's, a system-wide
-// file others may change is not read.
+// does not set (missing or empty); a system-wide file others may change is
+// not read.
 TEST_F(InstalledLayout, SystemWideSettingsApplyWhereTheOwnFileIsSilent) {
     const QString site = temp() + QStringLiteral("site.ini");
     const QString own = GetSettingFolder() + QStringLiteral("setting.ini");
@@ -169,10 +169,12 @@ TEST_F(InstalledLayout, SystemWideSettingsApplyWhereTheOwnFileIsSilent) {
          "https://venue.example/reg",
          "https://venue.example/res",
          {}},
+        // Set, though refused: the built-in value, as without a system-wide file.
         {"own refused value", "[server]\nresult=http://own.example/r\n",
-         "https://venue.example/reg", "https://venue.example/res",
+         "https://venue.example/reg", builtIn.strResultUrl,
          "setting.ini:2: result \"http://own.example/r\" is not an https:// address (nothing is "
-         "sent in clear text): refused, the system-wide https://venue.example/res used"},
+         "sent in clear text): refused, the built-in " +
+             builtIn.strResultUrl + " used"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
