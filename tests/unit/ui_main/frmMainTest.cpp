@@ -253,8 +253,8 @@ TEST_F(MainWindowGeometry, NoWorkAreaReportedTakesTheScreensArea) {
     desktop.workArea = {};
     form().Show();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(frm->rcWorkArea, (WorkArea{screen.left(), screen.top(), screen.right() + 1,
-                                         screen.bottom() + 1}));
+    EXPECT_EQ(frm->rcWorkArea,
+              (WorkArea{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1}));
     EXPECT_GT(frm->width(), 0);
     EXPECT_EQ(frm->Command1->text(), QStringLiteral("了解"));
     EXPECT_TRUE(st.blnMainLoaded);
