@@ -206,7 +206,6 @@ QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
 
 StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argumentText,
                          const QString& programFolder, const QDateTime& now) {
-    st.argumentText = argumentText;
     st.arrLaunchArgs = BuildLaunchList(argumentText, now);
     st.blnMainLoaded = false;
 

@@ -15,6 +15,8 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -52,7 +54,8 @@ protected:
     }
 
     QVariant js(const QString& script) { return pane->evaluate(script); }
-    QString url() { return pane->page()->url().toString(); }
+    QWebEnginePage* page() { return static_cast<QWebEngineView*>(pane->widget())->page(); }
+    QString url() { return page()->url().toString(); }
 
     QTemporaryDir root;
     QString data;
@@ -178,6 +181,37 @@ TEST_F(PaneTest, ImagesFromTheDataFolderLoad) {
         QStringLiteral("<img src=\"images/pass.gif\"><img src=\"%1/images/pass.gif\">").arg(data));
     EXPECT_EQ(js(QStringLiteral("document.images[0].naturalWidth")).toInt(), 160);
     EXPECT_EQ(js(QStringLiteral("document.images[1].naturalWidth")).toInt(), 160);
+}
+
+// The installed program's data folder holds links into its content folders:
+// question files there show the images their relative addresses lead to, and
+// a link leads into a content folder only, never elsewhere.
+TEST_F(PaneTest, LinksOfAnInstalledDataFolderLeadIntoTheContentOnly) {
+    const QString content = root.path() + QStringLiteral("/content/");
+    const QString priv = root.path() + QStringLiteral("/private/");
+    ASSERT_TRUE(QDir().mkpath(content + QStringLiteral("images")));
+    ASSERT_TRUE(QDir().mkpath(priv));
+    ASSERT_TRUE(QFile::copy(data + QStringLiteral("images/pass.gif"),
+                            content + QStringLiteral("images/pass.gif")));
+    test::writeFile(content + QStringLiteral("guide.html"), "<input name=ans value=guide>");
+    test::writeFile(root.path() + QStringLiteral("/outside.html"), "<input name=ans value=out>");
+    ASSERT_TRUE(QFile::link(content + QStringLiteral("images"), priv + QStringLiteral("images")));
+    ASSERT_TRUE(
+        QFile::link(content + QStringLiteral("guide.html"), priv + QStringLiteral("guide.html")));
+    ASSERT_TRUE(QFile::link(root.path() + QStringLiteral("/outside.html"),
+                            priv + QStringLiteral("leak.html")));
+    test::writeFile(priv + QStringLiteral("index.html"),
+                    "<img src=\"images/pass.gif\"><input name=ans value=q1>");
+
+    WebEnginePane installed(&window, priv, &dialogs, {content});
+    installed.Navigate2(priv + QStringLiteral("index.html"));
+    EXPECT_EQ(installed.evaluate(QStringLiteral("document.images[0].naturalWidth")).toInt(), 160);
+    installed.Navigate2(priv + QStringLiteral("guide.html"));
+    EXPECT_EQ(installed.Value(QStringLiteral("ans")), QStringLiteral("guide"));
+    EXPECT_THROW(installed.Navigate2(priv + QStringLiteral("leak.html")), PaneError);
+    // Without the content folder, the same link is refused.
+    WebEnginePane plain(&window, priv, &dialogs);
+    EXPECT_THROW(plain.Navigate2(priv + QStringLiteral("guide.html")), PaneError);
 }
 
 TEST_F(PaneTest, QuestionFilesLoadButNothingOutsideTheDataFolder) {
@@ -337,10 +371,10 @@ TEST_F(PaneTest, FactoryPanesFailCleanlyOnceTheirWindowIsGone) {
 
 TEST_F(PaneTest, ARendererThatDiesOrHangsFailsTheCallInsteadOfBlocking) {
     pane->Write(kForm);
-    const qint64 pid = pane->page()->renderProcessPid();
+    const qint64 pid = page()->renderProcessPid();
     ASSERT_GT(pid, 0);
     bool died = false;
-    QObject::connect(pane->page(), &QWebEnginePage::renderProcessTerminated,
+    QObject::connect(page(), &QWebEnginePage::renderProcessTerminated,
                      [&died] { died = true; });
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(test::waitUntil([&] { return died; }));
