@@ -2,6 +2,7 @@
 #include "app/BrevikApplication.h"
 #include "app/Defaults.h"
 #include "app/InstanceLock.h"
+#include "app/Layout.h"
 #include "app/Options.h"
 #include "app/Startup.h"
 #include "app/WorkFolders.h"
@@ -12,6 +13,7 @@
 #include "platform/EndSignals.h"
 #include "platform/qt/Fonts.h"
 #include "platform/qt/Language.h"
+#include "platform/webengine/Sandbox.h"
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/x11/X11Desktop.h"
 #include "ui/dialogs/QtDialogHost.h"
@@ -61,7 +63,9 @@ namespace {
 int resendPending() {
     AppState st;
     try {
-        ReadServerSettings(st);
+        const QString programFolder =
+            QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+        ReadServerSettings(st, ProgramLayout(programFolder).siteSettings);
         st.strResultPath = GetResultFolder();
     } catch (const FolderError& e) {
         std::fprintf(stderr, "brevik: cannot use folder %s: %s\n", qPrintable(e.path),
@@ -84,6 +88,9 @@ int main(int argc, char** argv) {
     case Options::Help:
         std::fputs(qPrintable(Usage()), stdout);
         return 0;
+    case Options::Version:
+        std::printf("brevik %s\n", qPrintable(Version()));
+        return 0;
     case Options::Invalid:
         std::fprintf(stderr, "brevik: %s\n\n%s", qPrintable(opt.error), qPrintable(Usage()));
         return 2;
@@ -95,14 +102,28 @@ int main(int argc, char** argv) {
         break;
     }
 
-    // The content files are read in a child process forked now, while this
-    // process has no other thread yet; the reading overlaps the start-up.
+    // The installed copy reads its content through links in a private folder,
+    // set up before the reader starts; a folder that cannot be used is
+    // reported by the start-up, which tries again.
     const QString programFolder =
         QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
-    IsolatedContentReader contentReader(AppFolder(programFolder) + QStringLiteral("data/"),
-                                        QLatin1String(kDbPassword));
+    const Layout layout = ProgramLayout(programFolder);
+    try {
+        PrepareDataFolder(layout);
+    } catch (const FolderError&) {
+    }
+    if (const QString why = PrepareSandbox(); !why.isEmpty())
+        std::fprintf(stderr,
+                     "brevik: the web engine's sandbox cannot work on this system: %s. The "
+                     "browser panes run without it or not at all; allow unprivileged user "
+                     "namespaces (sysctl) before an exam\n",
+                     qPrintable(why));
 
-    InstallFontSubstitutes();
+    // The content files are read in a child process forked now, while this
+    // process has no other thread yet; the reading overlaps the start-up.
+    IsolatedContentReader contentReader(layout.dataPath, QLatin1String(kDbPassword));
+
+    InstallFontSubstitutes(layout.fontsConf);
     UseJapaneseLocale();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     BrevikApplication app(argc, argv);
@@ -140,7 +161,7 @@ int main(int argc, char** argv) {
     if (RunStartup(st, lock, argumentText, QCoreApplication::applicationDirPath()) !=
         StartupResult::Proceed)
         endNow(lock, run ? run->finish(QStringLiteral("start-up refused")) : 0);
-    st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs);
+    st.svc.makePane = webEnginePaneFactory(st.strDataPath, &dialogs, layout.contentFolders);
 
     Session session(st);
     session.start();

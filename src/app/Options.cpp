@@ -9,6 +9,8 @@ Options ParseOptions(const QStringList& args) {
     const QString& opt = args.front();
     if (opt == QStringLiteral("--help") && args.size() == 1) {
         o.mode = Options::Help;
+    } else if (opt == QStringLiteral("--version") && args.size() == 1) {
+        o.mode = Options::Version;
     } else if (opt == QStringLiteral("--resend-pending") && args.size() == 1) {
         o.mode = Options::ResendPending;
     } else if (opt == QStringLiteral("--self-check") && args.size() == 2 && !args[1].isEmpty()) {
@@ -31,7 +33,7 @@ QString Usage() {
         "       brevik --self-check DIR\n"
         "       brevik --trial-run DIR LAUNCH-LIST\n"
         "       brevik --resend-pending\n"
-        "       brevik --help\n"
+        "       brevik --help | --version\n"
         "\n"
         "LAUNCH-LIST   seven comma-separated items written by the exam launcher;\n"
         "              without it the program runs a rehearsal that contacts no server.\n"
@@ -44,7 +46,12 @@ QString Usage() {
         "--resend-pending\n"
         "              send the kept results that the server has not accepted yet\n"
         "              (brevik_result/ below the temporary folder); one run at a time.\n"
-        "--help        print this text.\n");
+        "--help        print this text.\n"
+        "--version     print the program's version.\n");
+}
+
+QString Version() {
+    return QStringLiteral(BREVIK_VERSION);
 }
 
 QString ArgumentText(const QStringList& args) {

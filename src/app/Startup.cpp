@@ -4,6 +4,7 @@
 #include "app/IniFile.h"
 #include "app/InstanceLock.h"
 #include "app/LaunchArgs.h"
+#include "app/Layout.h"
 #include "app/WorkFolders.h"
 #include "platform/DialogHost.h"
 
@@ -108,9 +109,22 @@ QString credentialFault(const QString& value) {
     return {};
 }
 
+// A system-wide file is used only when no examinee can have changed it.
+QString siteFileFault(const QString& path) {
+    struct stat s {};
+    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
+        return {};
+    if (s.st_uid != 0 && s.st_uid != ::geteuid())
+        return QStringLiteral("belongs to another user than root: not read");
+    if (s.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("may be changed by other users (mode %1): not read")
+            .arg(s.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return {};
+}
+
 } // namespace
 
-QStringList ReadServerSettings(AppState& st) {
+QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
     const QString host = QStringLiteral("https://" BREVIK_SERVER_HOST);
     st.strRegisterUrl = host + QLatin1String(kRegisterPath);
     st.strResultUrl = host + QLatin1String(kResultPath);
@@ -121,27 +135,47 @@ QStringList ReadServerSettings(AppState& st) {
     const QString file = settingFile();
     // Only our own regular file of a sane size; every problem is named, and
     // what is missing or refused keeps its built-in value.
-    const IniSection ini = ReadIniSection(file, QStringLiteral("server"),
-                                          {QStringLiteral("register"), QStringLiteral("result"),
-                                           QStringLiteral("credential"), QStringLiteral("cafile")},
-                                          /*ours=*/true);
+    const QStringList keys = {QStringLiteral("register"), QStringLiteral("result"),
+                              QStringLiteral("credential"), QStringLiteral("cafile")};
+    IniSection ini = ReadIniSection(file, QStringLiteral("server"), keys, /*ours=*/true);
     QStringList problems;
-    auto problem = [&](int line, const QString& what) {
-        problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(what)
-                              : QStringLiteral("%1: %2").arg(file, what));
+    auto problem = [&](int line, const QString& what, const QString& in = QString()) {
+        const QString& f = in.isEmpty() ? file : in;
+        problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(f).arg(line).arg(what)
+                              : QStringLiteral("%1: %2").arg(f, what));
     };
     for (const IniProblem& p : ini.problems)
         problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
                                       ? QStringLiteral("; built-in values used")
                                       : QString()));
+    // The venue's system-wide file gives the keys the examinee's own leaves
+    // unset (missing or empty); its values are checked the same way.
+    QHash<QString, QString> fromSite; // key -> the file its value came from
+    if (!siteFile.isEmpty()) {
+        if (const QString fault = siteFileFault(siteFile); !fault.isEmpty()) {
+            problem(0, fault, siteFile);
+        } else {
+            const IniSection site = ReadIniSection(siteFile, QStringLiteral("server"), keys);
+            for (const IniProblem& p : site.problems)
+                problem(p.line, p.what, siteFile);
+            for (const QString& key : keys)
+                if (ini.values.value(key).value.isEmpty() &&
+                    !site.values.value(key).value.isEmpty()) {
+                    ini.values.insert(key, site.values.value(key));
+                    fromSite.insert(key, siteFile);
+                }
+        }
+    }
 
     auto endpoint = [&](const char* key, QString& target) {
         const IniValue v = ini.values.value(QLatin1String(key));
         if (v.value.isEmpty())
             return;
         if (const QString fault = endpointFault(v.value); !fault.isEmpty())
-            problem(v.line, QStringLiteral("%1 \"%2\" %3: refused, the built-in %4 used")
-                                .arg(QLatin1String(key), printable(v.value), fault, target));
+            problem(v.line,
+                    QStringLiteral("%1 \"%2\" %3: refused, the built-in %4 used")
+                        .arg(QLatin1String(key), printable(v.value), fault, target),
+                    fromSite.value(QLatin1String(key)));
         else
             target = v.value;
     };
@@ -152,15 +186,18 @@ QStringList ReadServerSettings(AppState& st) {
         if (const QString fault = credentialFault(v.value); !fault.isEmpty())
             problem(
                 v.line,
-                QStringLiteral("credential %1: refused, the built-in credential used").arg(fault));
+                QStringLiteral("credential %1: refused, the built-in credential used").arg(fault),
+                fromSite.value(QStringLiteral("credential")));
         else
             st.strCredential = v.value;
     }
     if (const IniValue v = ini.values.value(QStringLiteral("cafile")); !v.value.isEmpty()) {
         st.strCaFile = v.value;
         if (!QFileInfo(v.value).isFile())
-            problem(v.line, QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
-                                .arg(printable(v.value)));
+            problem(v.line,
+                    QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
+                        .arg(printable(v.value)),
+                    fromSite.value(QStringLiteral("cafile")));
     }
     for (const QString& p : problems)
         std::fprintf(stderr, "brevik: %s\n", qPrintable(p));
@@ -174,7 +211,8 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
 
     // One instance per user and per data folder; a lock that cannot be made
     // is a folder problem, not a second instance.
-    if (!lock.tryLock(AppFolder(programFolder) + QStringLiteral("data/"))) {
+    const Layout layout = ProgramLayout(programFolder);
+    if (!lock.tryLock(layout.dataPath)) {
         std::fprintf(stderr, "brevik: %s\n", qPrintable(lock.reason()));
         if (lock.failure() == InstanceLock::Failure::LockFolder) {
             refuse(st, QStringLiteral("フォルダ作成エラー"),
@@ -204,11 +242,12 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     }
 
     try {
-        ReadServerSettings(st);
+        ReadServerSettings(st, layout.siteSettings);
         st.strUserAgent = QLatin1String(kUserAgent);
         st.strDbPassword = QLatin1String(kDbPassword);
         st.strAppPath = AppFolder(programFolder);
-        st.strDataPath = st.strAppPath + QStringLiteral("data/");
+        st.strDataPath = layout.dataPath;
+        PrepareDataFolder(layout);
         st.strWorkPath = GetWorkFolder();
         st.strResultPath = GetResultFolder();
     } catch (const FolderError& e) {

@@ -27,9 +27,10 @@ QString AppFolder(const QString& programFolder);
 // The endpoints, credential and CA file from setting.ini, each falling back to
 // the built-in value when missing, empty or refused: an endpoint that is not
 // https://, a credential that is not the Base64 of user:password or holds a
-// control character. Every problem with the file is written to stderr (file,
-// line, what) and returned. Throws FolderError when the settings folder
-// cannot be used.
-QStringList ReadServerSettings(AppState& st);
+// control character. siteFile (the venue's system-wide setting.ini, empty for
+// none) gives the values that the examinee's own file does not set. Every
+// problem with a file is written to stderr (file, line, what) and returned.
+// Throws FolderError when the settings folder cannot be used.
+QStringList ReadServerSettings(AppState& st, const QString& siteFile = QString());
 
 } // namespace brevik

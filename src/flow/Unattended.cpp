@@ -8,6 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/ScreenFont.h"
 #include "platform/Yield.h"
+#include "platform/webengine/Sandbox.h"
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/x11/XTestDriver.h"
 #include "ui/dialogs/frmShipai.h"
@@ -172,6 +173,31 @@ void UnattendedRun::snap(QWidget* window, const QString& name) {
         check(QStringLiteral("picture ") + name, false, QStringLiteral("cannot write ") + file);
 }
 
+void UnattendedRun::checkImages(BrowserPane* pane, const QString& name) {
+    WebEnginePane* p = webPane(pane);
+    if (!p)
+        return;
+    // Every picture of the page, addressed relative to it or not, must have come.
+    QVariantList found;
+    const bool asked = step([&] {
+        found = p->evaluate(QStringLiteral("Array.from(document.images).map(function(i){"
+                                           "return (i.complete && i.naturalWidth > 0 ? '' : '!') "
+                                           "+ i.getAttribute('src');})"))
+                    .toList();
+    });
+    QStringList missing;
+    for (const QVariant& v : found)
+        if (v.toString().startsWith(u'!'))
+            missing << v.toString().mid(1);
+    report_ << QStringLiteral("images in %1: %2 of %3 shown")
+                   .arg(name)
+                   .arg(found.size() - missing.size())
+                   .arg(found.size());
+    check(QStringLiteral("images shown: ") + name, asked && missing.isEmpty(),
+          asked ? QStringLiteral("not shown: ") + missing.join(QStringLiteral(", "))
+                : QStringLiteral("the page did not answer"));
+}
+
 void UnattendedRun::checkEnvironment() {
     const QFontInfo p(QFont{kPGothic});
     const QFontInfo g(QFont{kGothic});
@@ -309,6 +335,10 @@ void UnattendedRun::script() {
     if (!check(QStringLiteral("first screen"), main.Command1->text() == kCaptionAcknowledge,
                QStringLiteral("caption is ") + main.Command1->text()))
         return end();
+    // A page is shown, so the engine's renderer runs: as it was started.
+    const RendererSandbox sandbox = CheckRendererSandbox();
+    report_ << QStringLiteral("web engine sandbox: ") + sandbox.text;
+    check(QStringLiteral("web engine sandbox"), sandbox.ok, sandbox.text);
 
     auto caption = [&](const QString& text) {
         return [&main, &text] { return main.Command1->text() == text; };
@@ -343,6 +373,7 @@ void UnattendedRun::script() {
               why.isEmpty() ? QStringLiteral("not topmost: ") + person_->describe() : why);
     }
     snap(exam, QStringLiteral("question-1"));
+    checkImages(exam->wbQuestion.get(), QStringLiteral("question-1"));
     checkpoint(QStringLiteral("exam"));
     WebEnginePane* question1 = webPane(exam->wbQuestion.get());
     const QString answer = QStringLiteral("現金");
@@ -387,8 +418,10 @@ void UnattendedRun::script() {
     auto shown = [&](int q) { return [exam, q] { return exam->intCurrentQuestion == q; }; };
     pressAndWait(exam->cmdMondai[1], shown(1));
     snap(exam, QStringLiteral("question-2"));
+    checkImages(exam->wbQuestion2.get(), QStringLiteral("question-2"));
     pressAndWait(exam->cmdMondai[2], shown(2));
     snap(exam, QStringLiteral("question-3"));
+    checkImages(exam->wbQuestion3.get(), QStringLiteral("question-3"));
     pressAndWait(exam->cmdMondai[0], shown(0));
     QString kept;
     step([&] { kept = question1->evaluate(firstField + QStringLiteral(".value")).toString(); });
@@ -411,6 +444,7 @@ void UnattendedRun::script() {
               why.isEmpty() ? QStringLiteral("not topmost: ") + person_->describe() : why);
     }
     snap(&main, QStringLiteral("result-page"));
+    checkImages(main.wbMain.get(), QStringLiteral("result-page"));
     checkpoint(QStringLiteral("result-page"));
 
     const QFileInfo pdf(dialogs_.pdfPath);
@@ -457,7 +491,8 @@ int UnattendedRun::finish(const QString& why) {
              << (st.blnRehearsal || st.arrLaunchArgs.value(6) == QStringLiteral("id=rehearsal")
                      ? QStringLiteral("rehearsal: no server contacted")
                      : QStringLiteral("real run against ") + st.strRegisterUrl)
-             << QString() << report_ << QString()
+             << QStringLiteral("data folder: ") + st.strDataPath << QString() << report_
+             << QString()
              << (failures_ ? QStringLiteral("RESULT: %1 step(s) FAILED").arg(failures_)
                            : QStringLiteral("RESULT: every step passed"));
         QSaveFile f(dir_ + QStringLiteral("report.txt"));

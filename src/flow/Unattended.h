@@ -19,6 +19,7 @@ class QWidget;
 namespace brevik {
 
 struct AppState;
+class BrowserPane;
 class Session;
 class XTestDriver;
 
@@ -55,6 +56,8 @@ private:
     void snap(QWidget* window, const QString& name);
     void settle(int ms);
     void checkEnvironment();
+    // Every image of the page in pane has been loaded; the count goes into the report.
+    void checkImages(BrowserPane* pane, const QString& name);
     // A named point of the run (see BREVIK_TEST_HOLD in Unattended.cpp).
     void checkpoint(const QString& name);
     // As the examinee presses a button: at a display with a window manager a

@@ -68,8 +68,12 @@ bool waitFor(WaitState& state, int timeoutMs) {
 
 } // namespace
 
-ExamPage::ExamPage(const QString& dataFolder, QObject* parent)
-    : QWebEnginePage(parent), dataFolder_(canonicalFolder(dataFolder)) {}
+ExamPage::ExamPage(const QString& dataFolder, QObject* parent, const QStringList& contentFolders)
+    : QWebEnginePage(parent), dataFolder_(canonicalFolder(dataFolder)) {
+    for (const QString& f : contentFolders)
+        if (QFileInfo(f).isDir())
+            contentFolders_ << canonicalFolder(f);
+}
 
 bool ExamPage::isAllowed(const QUrl& url) const {
     if (isBlank(url))
@@ -78,7 +82,14 @@ bool ExamPage::isAllowed(const QUrl& url) const {
         return false;
     const QFileInfo file(url.toLocalFile());
     const QString path = file.canonicalFilePath(); // resolves "..", "//" and links
-    return file.isFile() && path.startsWith(dataFolder_);
+    if (!file.isFile())
+        return false;
+    if (path.startsWith(dataFolder_))
+        return true;
+    for (const QString& f : contentFolders_)
+        if (path.startsWith(f))
+            return true;
+    return false;
 }
 
 bool ExamPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
@@ -101,9 +112,10 @@ QStringList ExamPage::chooseFiles(FileSelectionMode, const QStringList&, const Q
     return {};
 }
 
-WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogHost* dialogs)
-    : view_(new QWebEngineView(parent)), page_(new ExamPage(dataFolder, view_)), dialogs_(dialogs),
-      dataFolder_(dataFolder) {
+WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogHost* dialogs,
+                             const QStringList& contentFolders)
+    : view_(new QWebEngineView(parent)), page_(new ExamPage(dataFolder, view_, contentFolders)),
+      dialogs_(dialogs), dataFolder_(dataFolder) {
     view_->setPage(page_);
     view_->setContextMenuPolicy(Qt::NoContextMenu);
 
@@ -358,9 +370,10 @@ void WebEnginePane::Print() {
         throw PaneError(QStringLiteral("Print: the engine could not print the document"));
 }
 
-PaneFactory webEnginePaneFactory(const QString& dataFolder, DialogHost* dialogs) {
-    return [dataFolder, dialogs](QWidget* parent) -> std::unique_ptr<BrowserPane> {
-        return std::make_unique<WebEnginePane>(parent, dataFolder, dialogs);
+PaneFactory webEnginePaneFactory(const QString& dataFolder, DialogHost* dialogs,
+                                 const QStringList& contentFolders) {
+    return [dataFolder, dialogs, contentFolders](QWidget* parent) -> std::unique_ptr<BrowserPane> {
+        return std::make_unique<WebEnginePane>(parent, dataFolder, dialogs, contentFolders);
     };
 }
 

@@ -21,10 +21,13 @@ class DialogHost;
 
 // Owns the pane's rules: navigation only to about:blank and to files below the
 // data folder, no form submissions, no new windows, no file choosers.
+// contentFolders: where the data folder's links lead (the installed copy's
+// content), whose files may be shown too.
 class ExamPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    ExamPage(const QString& dataFolder, QObject* parent);
+    ExamPage(const QString& dataFolder, QObject* parent,
+             const QStringList& contentFolders = QStringList());
 
     // Lets the next written document (a data: URL) in.
     void allowNextWrite() { allowWrite_ = true; }
@@ -38,14 +41,16 @@ protected:
                             const QStringList& acceptedMimeTypes) override;
 
 private:
-    QString dataFolder_; // canonical, ends in "/"
+    QString dataFolder_;         // canonical, ends in "/"
+    QStringList contentFolders_; // the same
     bool allowWrite_ = false;
 };
 
 class WebEnginePane : public BrowserPane {
 public:
     // dataFolder is strDataPath (ends in "/"); dialogs shows the print dialog.
-    WebEnginePane(QWidget* parent, const QString& dataFolder, DialogHost* dialogs);
+    WebEnginePane(QWidget* parent, const QString& dataFolder, DialogHost* dialogs,
+                  const QStringList& contentFolders = QStringList());
     ~WebEnginePane() override;
 
     QWidget* widget() override;
@@ -78,6 +83,7 @@ private:
 };
 
 // A factory for Services::makePane.
-PaneFactory webEnginePaneFactory(const QString& dataFolder, DialogHost* dialogs);
+PaneFactory webEnginePaneFactory(const QString& dataFolder, DialogHost* dialogs,
+                                 const QStringList& contentFolders = QStringList());
 
 } // namespace brevik

@@ -183,6 +183,37 @@ TEST_F(PaneTest, ImagesFromTheDataFolderLoad) {
     EXPECT_EQ(js(QStringLiteral("document.images[1].naturalWidth")).toInt(), 160);
 }
 
+// The installed program's data folder holds links into its content folders:
+// question files there show the images their relative addresses lead to, and
+// a link leads into a content folder only, never elsewhere.
+TEST_F(PaneTest, LinksOfAnInstalledDataFolderLeadIntoTheContentOnly) {
+    const QString content = root.path() + QStringLiteral("/content/");
+    const QString priv = root.path() + QStringLiteral("/private/");
+    ASSERT_TRUE(QDir().mkpath(content + QStringLiteral("images")));
+    ASSERT_TRUE(QDir().mkpath(priv));
+    ASSERT_TRUE(QFile::copy(data + QStringLiteral("images/pass.gif"),
+                            content + QStringLiteral("images/pass.gif")));
+    test::writeFile(content + QStringLiteral("guide.html"), "<input name=ans value=guide>");
+    test::writeFile(root.path() + QStringLiteral("/outside.html"), "<input name=ans value=out>");
+    ASSERT_TRUE(QFile::link(content + QStringLiteral("images"), priv + QStringLiteral("images")));
+    ASSERT_TRUE(
+        QFile::link(content + QStringLiteral("guide.html"), priv + QStringLiteral("guide.html")));
+    ASSERT_TRUE(QFile::link(root.path() + QStringLiteral("/outside.html"),
+                            priv + QStringLiteral("leak.html")));
+    test::writeFile(priv + QStringLiteral("index.html"),
+                    "<img src=\"images/pass.gif\"><input name=ans value=q1>");
+
+    WebEnginePane installed(&window, priv, &dialogs, {content});
+    installed.Navigate2(priv + QStringLiteral("index.html"));
+    EXPECT_EQ(installed.evaluate(QStringLiteral("document.images[0].naturalWidth")).toInt(), 160);
+    installed.Navigate2(priv + QStringLiteral("guide.html"));
+    EXPECT_EQ(installed.Value(QStringLiteral("ans")), QStringLiteral("guide"));
+    EXPECT_THROW(installed.Navigate2(priv + QStringLiteral("leak.html")), PaneError);
+    // Without the content folder, the same link is refused.
+    WebEnginePane plain(&window, priv, &dialogs);
+    EXPECT_THROW(plain.Navigate2(priv + QStringLiteral("guide.html")), PaneError);
+}
+
 TEST_F(PaneTest, QuestionFilesLoadButNothingOutsideTheDataFolder) {
     test::writeFile(data + QStringLiteral("index.html"),
                     QStringLiteral("\uFEFF<html><head><meta charset=\"utf-8\"></head><body>"
