@@ -61,7 +61,7 @@ namespace {
 int resendPending() {
     AppState st;
     try {
-        ReadServerSettings(st);
+        ReadSettings(st);
         st.strResultPath = GetResultFolder();
     } catch (const FolderError& e) {
         std::fprintf(stderr, "brevik: cannot use folder %s: %s\n", qPrintable(e.path),

@@ -5,6 +5,7 @@
 #include "app/InstanceLock.h"
 #include "app/LaunchArgs.h"
 #include "app/WorkFolders.h"
+#include "platform/AppRoles.h"
 #include "platform/DialogHost.h"
 
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,9 +110,77 @@ QString credentialFault(const QString& value) {
     return {};
 }
 
+// The keys of [guard]: a role each, and the names the venue allows.
+struct GuardKey {
+    const char* key;
+    AppRoles roles; // 0: exempt
+};
+constexpr GuardKey kGuardKeys[] = {
+    {"browser", roleBit(AppRole::WebBrowser)},
+    {"mail", roleBit(AppRole::Email)},
+    {"spreadsheet", roleBit(AppRole::Spreadsheet)},
+    {"word-processor", roleBit(AppRole::WordProcessor)},
+    {"database", roleBit(AppRole::Database)},
+    {"text-editor", roleBit(AppRole::TextEditor)},
+    {"file-manager", roleBit(AppRole::FileManager)},
+    {"exempt", 0},
+};
+
+// Why a name in [guard] cannot be used, or empty when it can.
+QString guardNameFault(const QString& name) {
+    for (const QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("holds a control character");
+    if (name.size() > 255)
+        return QStringLiteral("is longer than 255 characters");
+    if (name.contains(u'/'))
+        return QStringLiteral("is a path; give the entry's file name without \".desktop\"");
+    for (const QChar c : {u'*', u'?', u'['})
+        if (name.contains(c))
+            return QStringLiteral("holds \"%1\"; names are compared whole, without patterns")
+                .arg(c);
+    return {};
+}
+
+// The [guard] section: each key a list of names separated by "," or ";".
+OperatorRoles guardRules(const IniSection& sec,
+                         const std::function<void(int, const QString&)>& problem) {
+    OperatorRoles rules;
+    QHash<QString, int> exemptLine;
+    for (const GuardKey& k : kGuardKeys) {
+        const IniValue v = sec.values.value(QLatin1String(k.key));
+        static const QRegularExpression sep(QStringLiteral("[,;]"));
+        for (QString name : v.value.split(sep, Qt::SkipEmptyParts)) {
+            name = name.trimmed();
+            if (name.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive))
+                name.chop(8);
+            if (name.isEmpty())
+                continue;
+            if (const QString fault = guardNameFault(name); !fault.isEmpty()) {
+                problem(v.line, QStringLiteral("%1: \"%2\" %3: ignored")
+                                    .arg(QLatin1String(k.key), printable(name), fault));
+                continue;
+            }
+            const QString lower = name.toLower();
+            if (k.roles) {
+                rules.added[lower] |= k.roles;
+            } else {
+                rules.exempt.insert(lower);
+                exemptLine.insert(lower, v.line);
+            }
+        }
+    }
+    for (auto it = exemptLine.cbegin(); it != exemptLine.cend(); ++it)
+        if (rules.added.contains(it.key()))
+            problem(it.value(), QStringLiteral("exempt: \"%1\" is also given a role; the "
+                                               "exemption holds")
+                                    .arg(printable(it.key())));
+    return rules;
+}
+
 } // namespace
 
-QStringList ReadServerSettings(AppState& st) {
+QStringList ReadSettings(AppState& st) {
     const QString host = QStringLiteral("https://" BREVIK_SERVER_HOST);
     st.strRegisterUrl = host + QLatin1String(kRegisterPath);
     st.strResultUrl = host + QLatin1String(kResultPath);
@@ -121,19 +191,30 @@ QStringList ReadServerSettings(AppState& st) {
     const QString file = settingFile();
     // Only our own regular file of a sane size; every problem is named, and
     // what is missing or refused keeps its built-in value.
-    const IniSection ini = ReadIniSection(file, QStringLiteral("server"),
-                                          {QStringLiteral("register"), QStringLiteral("result"),
-                                           QStringLiteral("credential"), QStringLiteral("cafile")},
-                                          /*ours=*/true);
+    QStringList guardKeys;
+    for (const GuardKey& k : kGuardKeys)
+        guardKeys << QLatin1String(k.key);
+    const IniFile read = ReadIniFile(
+        file,
+        {{QStringLiteral("server"),
+          {QStringLiteral("register"), QStringLiteral("result"), QStringLiteral("credential"),
+           QStringLiteral("cafile")}},
+         {QStringLiteral("guard"), guardKeys}},
+        /*ours=*/true);
+    const IniSection ini = read.sections.value(QStringLiteral("server"));
+    const IniSection guard = read.sections.value(QStringLiteral("guard"));
     QStringList problems;
     auto problem = [&](int line, const QString& what) {
         problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(what)
                               : QStringLiteral("%1: %2").arg(file, what));
     };
-    for (const IniProblem& p : ini.problems)
+    for (const IniProblem& p : read.problems)
         problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
                                       ? QStringLiteral("; built-in values used")
                                       : QString()));
+    // A file with the guard's section alone leaves the server's values built in.
+    if (read.read && !ini.found && !guard.found)
+        problem(0, QStringLiteral("has no [server] section"));
 
     auto endpoint = [&](const char* key, QString& target) {
         const IniValue v = ini.values.value(QLatin1String(key));
@@ -162,6 +243,7 @@ QStringList ReadServerSettings(AppState& st) {
             problem(v.line, QStringLiteral("cafile \"%1\" is not a file: the connection will fail")
                                 .arg(printable(v.value)));
     }
+    st.guardRoles = guardRules(guard, problem);
     for (const QString& p : problems)
         std::fprintf(stderr, "brevik: %s\n", qPrintable(p));
     return problems;
@@ -205,7 +287,7 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     }
 
     try {
-        ReadServerSettings(st);
+        ReadSettings(st);
         st.strUserAgent = QLatin1String(kUserAgent);
         st.strDbPassword = QLatin1String(kDbPassword);
         st.strAppPath = AppFolder(programFolder);

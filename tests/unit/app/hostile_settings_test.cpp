@@ -29,7 +29,7 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
     const QString good = QStringLiteral("https://127.0.0.1:8443/r");
     const QString cred = QString::fromLatin1(QByteArray("user:secret").toBase64());
     AppState builtIn;
-    ReadServerSettings(builtIn); // no file: the built-in values, nothing said
+    ReadSettings(builtIn); // no file: the built-in values, nothing said
     ASSERT_TRUE(builtIn.strRegisterUrl.startsWith(QStringLiteral("https://")));
 
     struct Case {
@@ -132,7 +132,7 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
         QDir(ini).removeRecursively();
         c.make();
         AppState s;
-        const QStringList problems = ReadServerSettings(s);
+        const QStringList problems = ReadSettings(s);
         if (c.problem.isEmpty()) {
             EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
         } else {
