@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -158,6 +157,8 @@ void frmKaikei::Show() {
     step([&] { st.svc.desktop->ClearTitle(this); });
     if (!loaded_)
         Form_Load();
+    // The first control in the tab order has the keyboard when the screen appears.
+    step([&] { Command1->setFocus(Qt::TabFocusReason); });
     show();
     raise();
     activateWindow();
@@ -167,15 +168,7 @@ void frmKaikei::Form_Load() {
     loaded_ = true;
     if (st.blnExamEnded)
         return;
-    rcWorkArea = st.svc.desktop->GetWorkArea();
-    if (rcWorkArea == WorkArea{}) {
-        // Not reported (no window manager): a window of size 0 would hide the
-        // exam, so the screen's own available area stands in.
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect r = screen->availableGeometry();
-            rcWorkArea = {r.left(), r.top(), r.right() + 1, r.bottom() + 1};
-        }
-    }
+    rcWorkArea = WorkAreaOrScreen(*st.svc.desktop);
     intPaneMargin = kPaneMarginTw;
 
     auto placeSelectors = [&] {

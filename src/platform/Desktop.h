@@ -19,6 +19,13 @@ struct WorkArea {
     bool operator==(const WorkArea&) const = default;
 };
 
+class Desktop;
+
+// The work area our full-screen windows fill: the desktop's, or, when no
+// window manager reports one (all 0), the screen's available area, so that a
+// window never gets the size 0.
+WorkArea WorkAreaOrScreen(Desktop& desktop);
+
 class Desktop {
 public:
     virtual ~Desktop() = default;

@@ -217,7 +217,7 @@ void frmMain::watchForNoWindowLeft() {
 
 void frmMain::Form_Load() {
     Timer1->start();
-    step([&] { rcWorkArea = st.svc.desktop->GetWorkArea(); });
+    step([&] { rcWorkArea = WorkAreaOrScreen(*st.svc.desktop); });
     place();
 
     if (!st.blnMainLoaded) {

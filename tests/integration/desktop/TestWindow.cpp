@@ -115,6 +115,11 @@ void removeStateAbove(quintptr window) {
                       /*toRoot=*/true);
 }
 
+void setStateAbove(quintptr window) {
+    sendClientMessage(window, "_NET_WM_STATE", {1u /* add */, "_NET_WM_STATE_ABOVE", 0u, 2u},
+                      /*toRoot=*/true);
+}
+
 void sendDeleteWindow(quintptr window) {
     sendClientMessage(window, "WM_PROTOCOLS", {"WM_DELETE_WINDOW", uint32_t(XCB_CURRENT_TIME)},
                       false);

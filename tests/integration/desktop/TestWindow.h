@@ -35,8 +35,9 @@ WindowId findSoon(Desktop& d, const QString& cls, const std::optional<QString>& 
 // Whether the window's _NET_WM_STATE holds _NET_WM_STATE_ABOVE (read on a
 // connection of the test's own).
 bool hasStateAbove(quintptr window);
-// Asks the window manager to drop _NET_WM_STATE_ABOVE, as its window menu would.
+// Asks the window manager to drop or to add _NET_WM_STATE_ABOVE, as its window menu would.
 void removeStateAbove(quintptr window);
+void setStateAbove(quintptr window);
 // Sends the window WM_DELETE_WINDOW as a window manager does for its close
 // button or Alt+F4; returns at once.
 void sendDeleteWindow(quintptr window);

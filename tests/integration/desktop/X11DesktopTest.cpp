@@ -145,15 +145,18 @@ TEST(X11Desktop, TopmostIsSetAndClearedWithoutMovingTheWindow) {
     desk.SetTopmost(&w, true); // already on top: nothing changes
     EXPECT_EQ(w.geometry(), before);
 
-    // Taken away behind the program's back (the window menu): the next call restores it.
-    ASSERT_TRUE(waitUntil([&] {
-        brevik::test::removeStateAbove(w.winId());
-        return !brevik::test::hasStateAbove(w.winId());
-    }));
-    EXPECT_TRUE(waitUntil([&] {
+    // Taken away behind the program's back (the window menu), twice: each
+    // time the very next call (the guard's next tick) asks for it again.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(waitUntil([&] {
+            brevik::test::removeStateAbove(w.winId());
+            return !brevik::test::hasStateAbove(w.winId());
+        }));
+        waitUntil([] { return false; }, 50); // the desktop's own connection hears of it
         desk.SetTopmost(&w, true);
-        return brevik::test::hasStateAbove(w.winId());
-    }));
+        EXPECT_TRUE(waitUntil([&] { return brevik::test::hasStateAbove(w.winId()); }))
+            << "round " << round;
+    }
 
     desk.SetTopmost(&w, false);
     EXPECT_TRUE(waitUntil([&] { return !brevik::test::hasStateAbove(w.winId()); }));
