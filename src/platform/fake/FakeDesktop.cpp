@@ -9,8 +9,8 @@ WindowId FakeDesktop::add(const QString& windowClass, const QString& title, bool
     return nextId_++;
 }
 
-WindowId FakeDesktop::addWithRoles(AppRoles roles, const QString& windowClass,
-                                   const QString& title, bool closes) {
+WindowId FakeDesktop::addWithRoles(AppRoles roles, const QString& windowClass, const QString& title,
+                                   bool closes) {
     windows.push_back({nextId_, windowClass, title, closes, roles});
     return nextId_++;
 }
