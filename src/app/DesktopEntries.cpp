@@ -6,8 +6,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QThreadPool>
 
-#include <thread>
 #include <unistd.h>
 
 namespace brevik {
@@ -26,7 +26,7 @@ QString unescape(const QString& v) {
             continue;
         }
         const QChar c = v[++i];
-        out += c == u's' ? QChar(u' ')
+        out += c == u's'   ? QChar(u' ')
                : c == u'n' ? QChar(u'\n')
                : c == u't' ? QChar(u'\t')
                : c == u'r' ? QChar(u'\r')
@@ -69,12 +69,28 @@ QStringList execArguments(const QString& exec) {
 // every window of theirs would match, so they are never matched by executable.
 bool runsOthers(const QString& path) {
     const QString name = QFileInfo(path).fileName();
-    static const QStringList kExact = {
-        "sh",    "bash",  "dash",    "zsh",  "ksh",        "fish",       "env",
-        "node",  "gjs",   "mono",    "snap", "flatpak",    "sudo",       "pkexec",
-        "xterm", "qemu",  "xdg-open", "gtk-launch", "x-terminal-emulator", "ssh"};
-    static const QStringList kPrefix = {"python", "perl", "ruby", "lua", "java", "wine",
-                                        "electron", "tclsh", "wish", "php"};
+    static const QStringList kExact = {"sh",
+                                       "bash",
+                                       "dash",
+                                       "zsh",
+                                       "ksh",
+                                       "fish",
+                                       "env",
+                                       "node",
+                                       "gjs",
+                                       "mono",
+                                       "snap",
+                                       "flatpak",
+                                       "sudo",
+                                       "pkexec",
+                                       "xterm",
+                                       "qemu",
+                                       "xdg-open",
+                                       "gtk-launch",
+                                       "x-terminal-emulator",
+                                       "ssh"};
+    static const QStringList kPrefix = {"python", "perl",     "ruby",  "lua",  "java",
+                                        "wine",   "electron", "tclsh", "wish", "php"};
     if (kExact.contains(name))
         return true;
     for (const QString& p : kPrefix)
@@ -156,6 +172,10 @@ std::optional<DesktopEntry> ParseDesktopEntry(const QString& id, const QByteArra
     const QString type = keys.value(QStringLiteral("Type"));
     if (!type.isEmpty() && type != QLatin1String("Application"))
         return std::nullopt;
+    // A hidden entry counts as deleted; it takes nothing away from a copy of
+    // the same id elsewhere. NoDisplay only keeps it out of menus: it counts.
+    if (keys.value(QStringLiteral("Hidden")) == QLatin1String("true"))
+        return std::nullopt;
 
     DesktopEntry e;
     e.id = id;
@@ -167,7 +187,8 @@ std::optional<DesktopEntry> ParseDesktopEntry(const QString& id, const QByteArra
         // "env VAR=value program ...": the program is what runs.
         if (!args.isEmpty() && QFileInfo(args.first()).fileName() == QLatin1String("env")) {
             args.removeFirst();
-            while (!args.isEmpty() && (args.first().contains(u'=') || args.first().startsWith(u'-')))
+            while (!args.isEmpty() &&
+                   (args.first().contains(u'=') || args.first().startsWith(u'-')))
                 args.removeFirst();
         }
         if (!args.isEmpty())
@@ -212,13 +233,14 @@ void ReadRoleTableInBackground(OperatorRoles rules,
     const QStringList searchPath = SearchPath();
     const qint64 own = ::getpid();
     QObject* app = QCoreApplication::instance();
-    // Detached: the program may end while it reads, which costs nothing.
-    std::thread([=, rules = std::move(rules), done = std::move(done)] {
+    // The pool's threads are waited for when the application object goes;
+    // a result that arrives after that is dropped with the posted event.
+    QThreadPool::globalInstance()->start([=, rules = std::move(rules), done = std::move(done)] {
         auto table = std::make_shared<RoleTable>(own, rules);
         ReadDesktopEntries(*table, folders, searchPath);
         QMetaObject::invokeMethod(
             app, [table, done] { done(table); }, Qt::QueuedConnection);
-    }).detach();
+    });
 }
 
 } // namespace brevik

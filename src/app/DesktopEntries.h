@@ -24,8 +24,7 @@ std::optional<DesktopEntry> ParseDesktopEntry(const QString& id, const QByteArra
 
 // Every *.desktop file below the folders (subfolders too) into table.
 // Returns the number of files read.
-int ReadDesktopEntries(RoleTable& table, const QStringList& folders,
-                       const QStringList& searchPath);
+int ReadDesktopEntries(RoleTable& table, const QStringList& folders, const QStringList& searchPath);
 
 // Reads the entries of ApplicationFolders() on a thread of its own and hands
 // the table to done on the thread of the application object, which must

@@ -70,24 +70,31 @@ void RoleTable::add(const DesktopEntry& e) {
 }
 
 QStringList RoleTable::entryFor(const WindowFacts& w) const {
-    // The hints name the entry outright.
-    for (const QString& hint : {w.appId, w.desktopFile}) {
-        const QString id = withoutSuffix(hint).toLower();
-        if (!id.isEmpty() && ids_.contains(id))
-            return {id};
-    }
+    // Every entry that the hints, a StartupWMClass or the class as an id
+    // names: a window never loses a role because another entry claims it too.
+    QStringList ids;
+    auto take = [&](const QString& id) {
+        if (!ids.contains(id))
+            ids << id;
+    };
+    for (const QString& hint : {w.appId, w.desktopFile})
+        if (const QString id = withoutSuffix(hint).toLower(); !id.isEmpty() && ids_.contains(id))
+            take(id);
     const QString cls = w.windowClass.toLower(), inst = w.instance.toLower();
-    for (const QString& c : {cls, inst})
-        if (!c.isEmpty())
-            if (auto it = byWmClass_.constFind(c); it != byWmClass_.cend())
-                return *it;
-    for (const QString& c : {cls, inst})
-        if (!c.isEmpty() && ids_.contains(c))
-            return {c};
-    if (w.pid > 0 && !byProgram_.isEmpty())
+    for (const QString& c : {cls, inst}) {
+        if (c.isEmpty())
+            continue;
+        if (auto it = byWmClass_.constFind(c); it != byWmClass_.cend())
+            for (const QString& id : *it)
+                take(id);
+        if (ids_.contains(c))
+            take(c);
+    }
+    // The process's executable only when nothing else names an entry.
+    if (ids.isEmpty() && w.pid > 0 && !byProgram_.isEmpty())
         if (const QString exe = executableOf_(w.pid); !exe.isEmpty())
-            return byProgram_.value(exe);
-    return {};
+            ids = byProgram_.value(exe);
+    return ids;
 }
 
 RoleTable::Match RoleTable::match(const WindowFacts& w) const {

@@ -68,10 +68,11 @@ public:
         AppRoles roles = 0;
         QString entryId; // the entry the window belongs to; empty: none
     };
-    // The entry as desktop shells find it: the window's hints, the entries'
-    // StartupWMClass, the class and instance as an entry id, and last the
-    // executable of the window's process. The operator's names then add
-    // roles or take every role away.
+    // The entries as desktop shells find them: the window's hints, the
+    // entries' StartupWMClass, the class and instance as an entry id (the
+    // roles of every entry so named add up), and only when none of these
+    // names one, the executable of the window's process. The operator's
+    // names then add roles, or an exemption takes every role away.
     Match match(const WindowFacts& w) const;
 
     // The canonical executable of a process, empty when it cannot be read
@@ -84,10 +85,10 @@ private:
 
     qint64 ownPid_;
     OperatorRoles rules_;
-    QHash<QString, AppRoles> ids_;              // lower-case id -> roles
-    QHash<QString, QString> idCase_;            // lower-case id -> id as first seen
-    QHash<QString, QStringList> byWmClass_;     // lower-case StartupWMClass -> ids
-    QHash<QString, QStringList> byProgram_;     // canonical path -> ids
+    QHash<QString, AppRoles> ids_;          // lower-case id -> roles
+    QHash<QString, QString> idCase_;        // lower-case id -> id as first seen
+    QHash<QString, QStringList> byWmClass_; // lower-case StartupWMClass -> ids
+    QHash<QString, QStringList> byProgram_; // canonical path -> ids
     ExecutableOf executableOf_;
 };
 
