@@ -194,13 +194,12 @@ QStringList ReadSettings(AppState& st) {
     QStringList guardKeys;
     for (const GuardKey& k : kGuardKeys)
         guardKeys << QLatin1String(k.key);
-    const IniFile read = ReadIniFile(
-        file,
-        {{QStringLiteral("server"),
-          {QStringLiteral("register"), QStringLiteral("result"), QStringLiteral("credential"),
-           QStringLiteral("cafile")}},
-         {QStringLiteral("guard"), guardKeys}},
-        /*ours=*/true);
+    const IniFile read = ReadIniFile(file,
+                                     {{QStringLiteral("server"),
+                                       {QStringLiteral("register"), QStringLiteral("result"),
+                                        QStringLiteral("credential"), QStringLiteral("cafile")}},
+                                      {QStringLiteral("guard"), guardKeys}},
+                                     /*ours=*/true);
     const IniSection ini = read.sections.value(QStringLiteral("server"));
     const IniSection guard = read.sections.value(QStringLiteral("guard"));
     QStringList problems;
