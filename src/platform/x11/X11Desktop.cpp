@@ -369,7 +369,8 @@ struct X11Desktop::Impl {
     void readDirty() {
         struct Pending {
             xcb_window_t w;
-            xcb_get_property_cookie_t cls, net, name, proto, pid, state, appId, desktopFile, machine;
+            xcb_get_property_cookie_t cls, net, name, proto, pid, state, appId, desktopFile,
+                machine;
         };
         std::vector<Pending> pend;
         for (xcb_window_t w : dirty)
@@ -382,8 +383,8 @@ struct X11Desktop::Impl {
                  xcb_get_property(c, 0, w, ewmh._NET_WM_STATE, XCB_ATOM_ATOM, 0, 32),
                  xcb_get_property(c, 0, w, GTK_APPLICATION_ID, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
                  xcb_get_property(c, 0, w, KDE_DESKTOP_FILE, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
-                 xcb_get_property(c, 0, w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY,
-                                  0, 64)});
+                 xcb_get_property(c, 0, w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                                  64)});
         dirty.clear();
         ++roundTrips;
         const quint32 ownPid = quint32(getpid());
