@@ -17,23 +17,8 @@
 using namespace brevik;
 using brevik::test::findSoon;
 using brevik::test::TestWindow;
+using brevik::test::tickUntil;
 using brevik::test::waitUntil;
-
-namespace {
-
-// Ticks every 10 ms (processing events between) until done() or timeoutMs.
-bool tickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
-               int timeoutMs = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs) {
-        tick();
-        waitUntil([] { return false; }, 10);
-    }
-    return done();
-}
-
-} // namespace
 
 TEST(DesktopGuardX11, BeforeTheExamOfficeBrowserAndResultFolderAreClosed) {
     X11Desktop desk;

@@ -7,7 +7,6 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
@@ -21,6 +20,7 @@
 #include <functional>
 
 using namespace brevik;
+using brevik::test::tickUntil;
 using brevik::test::waitUntil;
 
 namespace {
@@ -71,18 +71,6 @@ struct Program {
     }
     bool running() const { return proc.state() != QProcess::NotRunning; }
 };
-
-// Ticks every 10 ms, processing events between, until done() or timeoutMs.
-bool tickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
-               int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs) {
-        tick();
-        waitUntil([] { return false; }, 10);
-    }
-    return done();
-}
 
 class RealPrograms : public ::testing::Test {
 protected:
