@@ -187,6 +187,8 @@ TEST(X11Desktop, OwnWindowsAreNeverFound) {
 TEST(X11Desktop, WorkAreaShrinksByAPanelStrut) {
     X11Desktop desk;
     const WorkArea full = desk.GetWorkArea();
+    if (full == WorkArea{})
+        GTEST_SKIP() << "this window manager reports no work area";
     EXPECT_EQ(full, (WorkArea{0, 0, 1024, 768}));
     TestWindow panel({"--class", "Panel", "--strut-top", "40"});
     EXPECT_TRUE(waitUntil([&] {

@@ -108,7 +108,7 @@ TEST(ExamScreenX11, StaysOpenAndOnTopUntilTheExamEnds) {
     auto* w = new frmKaikei(st);
     w->Show();
     ASSERT_TRUE(test::waitUntil([&] { return w->isActiveWindow(); }));
-    const WorkArea wa = desk.GetWorkArea();
+    const WorkArea wa = WorkAreaOrScreen(desk);
     EXPECT_EQ(w->size(), QSize(wa.right - wa.left, wa.bottom - wa.top));
     EXPECT_TRUE(w->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
 

@@ -2,9 +2,11 @@
 
 #include "platform/Twips.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <optional>
@@ -247,10 +249,13 @@ TEST_F(MainWindowGeometry, ResizeRulesFollowTheWindowAndSkipARefusedOne) {
     EXPECT_EQ(frm->lblWaitMsg->y(), px(twips(low) - 1220));
 }
 
-TEST_F(MainWindowGeometry, NoWorkAreaReportedStillLoads) {
+TEST_F(MainWindowGeometry, NoWorkAreaReportedTakesTheScreensArea) {
     desktop.workArea = {};
     form().Show();
-    EXPECT_EQ(frm->rcWorkArea, WorkArea{});
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(frm->rcWorkArea,
+              (WorkArea{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1}));
+    EXPECT_GT(frm->width(), 0);
     EXPECT_EQ(frm->Command1->text(), QStringLiteral("了解"));
     EXPECT_TRUE(st.blnMainLoaded);
 }
