@@ -182,7 +182,8 @@ TEST_F(HostileSettings, GuardSectionAddsAndExemptsNames) {
          ":2: browser: \"/usr/bin/dillo\" is a path"},
         {"a pattern", "[guard]\nexempt=calc*\n", {}, {}, ":2: exempt: \"calc*\" holds \"*\""},
         {"a control character",
-         "[guard]\nmail=a\x01" "b\n",
+         "[guard]\nmail=a\x01"
+         "b\n",
          {},
          {},
          ":2: mail: \"a\\x01b\" holds a control character"},
