@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QThreadPool>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace brevik {
@@ -233,9 +234,19 @@ void ReadRoleTableInBackground(OperatorRoles rules,
     const QStringList searchPath = SearchPath();
     const qint64 own = ::getpid();
     QObject* app = QCoreApplication::instance();
-    // The pool's threads are waited for when the application object goes;
-    // a result that arrives after that is dropped with the posted event.
-    QThreadPool::globalInstance()->start([=, rules = std::move(rules), done = std::move(done)] {
+    static QThreadPool* pool = [] {
+        // A pool of its own, so that its one thread may run at the lowest
+        // priority; waited for when the application object goes, and a
+        // result that arrives after that is dropped with the posted event.
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        qAddPostRoutine([] { pool->waitForDone(); });
+        return p;
+    }();
+    pool->start([=, rules = std::move(rules), done = std::move(done)] {
+        // Linux sets the priority per thread: the first screen's painting and
+        // the exam's timers go first.
+        ::setpriority(PRIO_PROCESS, id_t(::gettid()), 19);
         auto table = std::make_shared<RoleTable>(own, rules);
         ReadDesktopEntries(*table, folders, searchPath);
         QMetaObject::invokeMethod(

@@ -26,9 +26,10 @@ std::optional<DesktopEntry> ParseDesktopEntry(const QString& id, const QByteArra
 // Returns the number of files read.
 int ReadDesktopEntries(RoleTable& table, const QStringList& folders, const QStringList& searchPath);
 
-// Reads the entries of ApplicationFolders() on a thread of its own and hands
+// Reads the entries of ApplicationFolders() on a thread of its own, at the
+// lowest priority, and hands
 // the table to done on the thread of the application object, which must
-// outlive the reading.
+// outlive the reading (it is waited for when that object goes).
 void ReadRoleTableInBackground(OperatorRoles rules,
                                std::function<void(std::shared_ptr<const RoleTable>)> done);
 
