@@ -27,9 +27,8 @@ std::optional<DesktopEntry> ParseDesktopEntry(const QString& id, const QByteArra
 int ReadDesktopEntries(RoleTable& table, const QStringList& folders, const QStringList& searchPath);
 
 // Reads the entries of ApplicationFolders() on a thread of its own, at the
-// lowest priority, and hands
-// the table to done on the thread of the application object, which must
-// outlive the reading (it is waited for when that object goes).
+// lowest priority, and hands the table to done on the thread of the
+// application object (the reading is waited for when that object goes).
 void ReadRoleTableInBackground(OperatorRoles rules,
                                std::function<void(std::shared_ptr<const RoleTable>)> done);
 
