@@ -24,7 +24,6 @@ struct ExamineeRecord {
 
 struct AppState {
     // Launch list and launch values.
-    QString argumentText;
     QStringList arrLaunchArgs;
     bool blnMainLoaded = false;
     bool blnRehearsal = false;

@@ -250,7 +250,6 @@ QStringList ReadSettings(AppState& st) {
 
 StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argumentText,
                          const QString& programFolder, const QDateTime& now) {
-    st.argumentText = argumentText;
     st.arrLaunchArgs = BuildLaunchList(argumentText, now);
     st.blnMainLoaded = false;
 

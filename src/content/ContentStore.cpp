@@ -16,7 +16,8 @@ void showDataFileFailure(AppState& st) {
     ShipaiTexts t;
     t.label2 = QStringLiteral(
         "データファイルの取得に失敗しました。インターネット環境の確認をお願いいたします。");
-    st.svc.dialogs->frmShipai(t);
+    // "中断" unloads the main window, "やり直し" clears its login fields.
+    st.svc.dialogs->frmShipai(t, st.svc.mainWindow);
 }
 
 void tellOperator(const QString& file, const QString& why) {
@@ -69,9 +70,8 @@ void WriteQuestionFiles(AppState& st) {
                          qPrintable(e.reason));
             if (st.svc.dialogs)
                 st.svc.dialogs->message(
-                    {QStringLiteral("フォルダ作成エラー"),
-                     QStringLiteral("作業フォルダを作成できません。\r\n") + st.strDataPath,
-                     MsgIcon::Warning, MsgButtons::Ok, MsgAnswer::Ok, false});
+                    Refusal(QStringLiteral("フォルダ作成エラー"),
+                            QStringLiteral("作業フォルダを作成できません。\r\n") + st.strDataPath));
             return;
         }
     }

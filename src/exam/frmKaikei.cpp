@@ -2,6 +2,7 @@
 
 #include "platform/DialogHost.h"
 #include "platform/Errors.h"
+#include "platform/ScreenFont.h"
 #include "platform/Twips.h"
 #include "platform/Yield.h"
 
@@ -29,13 +30,6 @@ constexpr int kPaneTinyTw = 10;
 constexpr int kWaitMsgMinLeftTw = 60;
 
 const QColor kBackColour(0, 64, 64);
-
-QFont screenFont(const char* family, qreal points, bool bold) {
-    QFont f(QString::fromUtf8(family));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
 
 } // namespace
 
@@ -70,7 +64,7 @@ frmKaikei::frmKaikei(AppState& state, QWidget* parent)
     makePane(wbQuestion2);
     makePane(wbQuestion3);
 
-    const QFont selectorFont = screenFont("ＭＳ Ｐゴシック", 18, true);
+    const QFont selectorFont = ScreenFont(kPGothic, 18, true);
     static const char* const captions[3] = {"第１問", "第２問", "第３問"};
     for (int i = 0; i < 3; ++i) {
         auto* b = new QPushButton(QString::fromUtf8(captions[i]), this);
@@ -82,19 +76,19 @@ frmKaikei::frmKaikei(AppState& state, QWidget* parent)
     }
 
     Command1 = new QPushButton(QStringLiteral("試験終了"), this);
-    Command1->setFont(screenFont("ＭＳ ゴシック", 12, true));
+    Command1->setFont(ScreenFont(kGothic, 12, true));
     Command1->resize(89, 33);
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
     lblRemaining = new QLabel(QStringLiteral("残り時間：30:00"), this);
-    lblRemaining->setFont(screenFont("ＭＳ ゴシック", 15.75, true));
+    lblRemaining->setFont(ScreenFont(kGothic, 15.75, true));
     lblRemaining->resize(201, 27);
     QPalette white = lblRemaining->palette();
     white.setColor(QPalette::WindowText, Qt::white);
     lblRemaining->setPalette(white);
 
     lblWaitMsg = new QLabel(QStringLiteral("しばらくお待ちください..."), this);
-    lblWaitMsg->setFont(screenFont("ＭＳ Ｐゴシック", 18, false));
+    lblWaitMsg->setFont(ScreenFont(kPGothic, 18));
     lblWaitMsg->resize(245, 29);
     lblWaitMsg->setAutoFillBackground(true);
     white.setColor(QPalette::Window, kBackColour);
@@ -295,15 +289,12 @@ void frmKaikei::Timer1_Timer() {
     step([&] { stopTimers(); });
     step([&] { Command1->setEnabled(false); });
     step([&] { desk.SetTopmost(this, false); });
-    MessageBoxSpec box;
-    box.title = QStringLiteral("解答時間終了");
-    box.text = QStringLiteral("【注意】\r\n\r\n解答時間が終了しました。\r\n\r\n"
-                              "採点中はキーボードならびにマウスを\r\n\r\n"
-                              "操作しないでください。");
-    box.icon = MsgIcon::Exclamation;
-    box.buttons = MsgButtons::YesNo;
-    box.defaultButton = MsgAnswer::No;
-    box.systemModal = true;
+    const MessageBoxSpec box =
+        Confirmation(kTitleTimeUp,
+                     QStringLiteral("【注意】\r\n\r\n解答時間が終了しました。\r\n\r\n"
+                                    "採点中はキーボードならびにマウスを\r\n\r\n"
+                                    "操作しないでください。"),
+                     MsgIcon::Exclamation, true);
     MsgAnswer answer = MsgAnswer::No;
     step([&] { answer = st.svc.dialogs->message(box); });
     if (answer == MsgAnswer::Yes) {
@@ -330,15 +321,11 @@ void frmKaikei::Command1_Click() {
     Command1->setEnabled(false);
     stopTimers();
     st.svc.desktop->SetTopmost(this, false);
-    MessageBoxSpec box;
-    box.title = QStringLiteral("ヴァルネルドリン");
-    box.text = QStringLiteral("試験を終了してもよろしいですか？\r\n\r\n"
-                              "よろしければ「はい」をクリックしてください。");
-    box.icon = MsgIcon::Exclamation;
-    box.buttons = MsgButtons::YesNo;
-    box.defaultButton = MsgAnswer::No;
-    box.systemModal = false;
-    const MsgAnswer answer = st.svc.dialogs->message(box);
+    const MsgAnswer answer = st.svc.dialogs->message(
+        Confirmation(kTitleEndExam,
+                     QStringLiteral("試験を終了してもよろしいですか？\r\n\r\n"
+                                    "よろしければ「はい」をクリックしてください。"),
+                     MsgIcon::Exclamation));
     st.svc.desktop->wait_ms(500);
     if (answer == MsgAnswer::Yes) {
         stopTimers();

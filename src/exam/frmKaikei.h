@@ -17,6 +17,11 @@ class QTimer;
 
 namespace brevik {
 
+// Titles of the boxes that block the exam screen: the end button's
+// confirmation, and the notice that the time is up.
+inline const QString kTitleEndExam = QStringLiteral("ヴァルネルドリン");
+inline const QString kTitleTimeUp = QStringLiteral("解答時間終了");
+
 class frmKaikei : public QWidget {
     Q_OBJECT
 public:

@@ -87,41 +87,8 @@ QString romaPart(const Form& f, const char16_t* name) {
     return toHalfWidth(stripChar(toUpperCase(f[name]), u'<'));
 }
 
-} // namespace
-
-const QStringList& registrationFields() {
-    static const QStringList names = {u"KanjiFamilyName"_s,
-                                      u"KanjiGivenName"_s,
-                                      u"KanaFamilyName"_s,
-                                      u"KanaGivenName"_s,
-                                      u"RomaFamilyName"_s,
-                                      u"RomaGivenName"_s,
-                                      u"Sex"_s,
-                                      u"Job"_s,
-                                      u"Purpose"_s,
-                                      u"BirthYear"_s,
-                                      u"BirthMonth"_s,
-                                      u"BirthDay"_s,
-                                      u"mailID"_s,
-                                      u"mailDomain"_s,
-                                      u"Zip1"_s,
-                                      u"Zip2"_s,
-                                      u"State"_s,
-                                      u"City"_s,
-                                      u"Address1"_s,
-                                      u"Address2"_s,
-                                      u"Phone1"_s,
-                                      u"Phone2"_s,
-                                      u"Phone3"_s};
-    return names;
-}
-
-bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
-    sampleFill(wbMain);
-    const Form f(wbMain);
-    ExamineeRecord& r = st.rec;
-    Rules rule;
-
+// The fields every examinee fills in, and the kana and alphabet ones.
+void checkRequired(Rules& rule, const Form& f, AppState& /*st*/) {
     enum Kind { NotEmpty, Hiragana, Alphabet };
     static constexpr struct {
         const char16_t* name;
@@ -155,7 +122,11 @@ bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
                 rule.fail(b.message, b.name);
         });
     }
+}
 
+// Name lengths, then the names as the record keeps them.
+void checkNames(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] {
         st.strRomaFamilyName.clear();
         st.strRomaGivenName.clear();
@@ -205,17 +176,30 @@ bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
             rule.fail(u"名前ローマ字は50文字までです。", u"RomaGivenName");
     });
     rule([&] { r.strRomaName = st.strRomaFamilyName + u' ' + st.strRomaGivenName; });
+}
+
+// The choices, taken as they stand.
+void checkChoices(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] { r.strSex = f[u"Sex"]; });
     rule([&] { r.strJob = f[u"Job"]; });
     rule([&] { r.strPurpose = f[u"Purpose"]; });
+}
 
+// The date of birth.
+void checkBirthday(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] {
         r.strBirthday =
             stripChar(f[u"BirthYear"] + u'/' + f[u"BirthMonth"] + u'/' + f[u"BirthDay"], u'<');
         if (!isCalendarDate(r.strBirthday))
             rule.fail(u"誕生日の日付が間違っています。");
     });
+}
 
+// The mail address: optional, both parts or none.
+void checkEmail(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] {
         const QString& id = f[u"mailID"];
         const QString& domain = f[u"mailDomain"];
@@ -235,7 +219,11 @@ bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
             r.strEmail.endsWith(u'.'))
             return rule.fail(u"メールアドレスが間違っています。");
     });
+}
 
+// The postcode: optional, both parts or none.
+void checkZip(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] {
         const QString& zip1 = f[u"Zip1"];
         const QString& zip2 = f[u"Zip2"];
@@ -254,7 +242,11 @@ bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
             return rule.fail(kMsg);
         r.strZip = stripChar(stripChar(toHalfWidth(zip1) + u'-' + toHalfWidth(zip2), u'<'), u'!');
     });
+}
 
+// Prefecture, city, street and building.
+void checkAddress(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] { r.strState = f[u"State"]; });
 
     rule([&] {
@@ -277,7 +269,11 @@ bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
         r.strAddress1 = stripChar(r.strAddress1, u'!');
         r.strAddress2 = stripChar(r.strAddress2, u'!');
     });
+}
 
+// The telephone number: optional, all three parts or none.
+void checkPhone(Rules& rule, const Form& f, AppState& st) {
+    ExamineeRecord& r = st.rec;
     rule([&] {
         const QString parts[] = {f[u"Phone1"], f[u"Phone2"], f[u"Phone3"]};
         if (parts[0].isEmpty() || parts[1].isEmpty() || parts[2].isEmpty()) {
@@ -295,6 +291,45 @@ bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
         if (r.strTel.size() > 20)
             return rule.fail(u"電話番号は20文字までです。", u"Phone1");
     });
+}
+
+} // namespace
+
+const QStringList& registrationFields() {
+    static const QStringList names = {u"KanjiFamilyName"_s,
+                                      u"KanjiGivenName"_s,
+                                      u"KanaFamilyName"_s,
+                                      u"KanaGivenName"_s,
+                                      u"RomaFamilyName"_s,
+                                      u"RomaGivenName"_s,
+                                      u"Sex"_s,
+                                      u"Job"_s,
+                                      u"Purpose"_s,
+                                      u"BirthYear"_s,
+                                      u"BirthMonth"_s,
+                                      u"BirthDay"_s,
+                                      u"mailID"_s,
+                                      u"mailDomain"_s,
+                                      u"Zip1"_s,
+                                      u"Zip2"_s,
+                                      u"State"_s,
+                                      u"City"_s,
+                                      u"Address1"_s,
+                                      u"Address2"_s,
+                                      u"Phone1"_s,
+                                      u"Phone2"_s,
+                                      u"Phone3"_s};
+    return names;
+}
+
+bool RunFormCheck(AppState& st, BrowserPane& wbMain) {
+    sampleFill(wbMain);
+    const Form f(wbMain);
+    Rules rule;
+    // In the form's order; after the first rule that fails nothing else runs.
+    for (const auto group : {checkRequired, checkNames, checkChoices, checkBirthday, checkEmail,
+                             checkZip, checkAddress, checkPhone})
+        group(rule, f, st);
 
     if (!rule.miss)
         return true;

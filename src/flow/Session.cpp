@@ -20,11 +20,6 @@
 namespace brevik {
 
 namespace {
-const QString kAcknowledge = QStringLiteral("了解");
-const QString kRegister = QStringLiteral("登録");
-const QString kExamStart = QStringLiteral("試験開始");
-const QString kExamEnd = QStringLiteral("試験終了");
-
 void deletePlainFiles(const QString& folder, const QStringList& patterns) {
     QDir dir(folder);
     const auto names =
@@ -67,13 +62,13 @@ void Session::Command1_Click() {
         return;
     clickRunning_ = true;
     const QString caption = main_->Command1->text();
-    if (caption == kAcknowledge)
+    if (caption == kCaptionAcknowledge)
         acknowledge();
-    else if (caption == kRegister)
+    else if (caption == kCaptionRegister)
         registerExaminee();
-    else if (caption == kExamStart)
+    else if (caption == kCaptionExamStart)
         startExam();
-    else if (caption == kExamEnd)
+    else if (caption == kCaptionExamEnd)
         finish();
     clickRunning_ = false;
 }
@@ -83,7 +78,7 @@ void Session::acknowledge() {
     step([&] { pane.Navigate2(QStringLiteral("about:blank")); });
     step([&] { pane.Refresh(); });
     yieldEvents();
-    main_->Command1->setText(kRegister);
+    main_->Command1->setText(kCaptionRegister);
     step([&] { pane.Write(st.arrScreenHtml[3]); });
     yieldEvents();
     step([&] { pane.Focus(QStringLiteral("KanjiFamilyName")); });
@@ -111,7 +106,10 @@ void Session::registerExaminee() {
     // Only a "登録" of this showing registers: closing the window is no
     // confirmation, whatever an earlier press answered.
     st.intDlgResult = false;
-    step([&] { st.svc.dialogs->frmUserInfo(texts, st.intDlgResult); });
+    step([&] {
+        if (const std::optional<bool> answer = st.svc.dialogs->frmUserInfo(texts))
+            st.intDlgResult = *answer;
+    });
     if (!st.intDlgResult)
         return;
 
@@ -132,7 +130,7 @@ void Session::prepareExamStart() {
     step([&] { pane.Navigate2(QStringLiteral("about:blank")); });
     step([&] { pane.Refresh(); });
     yieldEvents();
-    main_->Command1->setText(kExamStart);
+    main_->Command1->setText(kCaptionExamStart);
     st.arrScreenHtml[5].replace(QStringLiteral("30分間"), QStringLiteral("40分間"));
     step([&] { pane.Write(st.arrScreenHtml[5]); });
     yieldEvents();
@@ -163,11 +161,10 @@ void Session::startExam() {
 
 void Session::finish() {
     if (!main_->blnResultPrinted) {
-        const MsgAnswer a = st.svc.dialogs->message(
-            {QStringLiteral("終了確認"),
-             QStringLiteral("まだ試験結果が印刷されていませんが\r\n終了してよろしいですか。\r\n\r\n"
-                            "終了すると試験結果は印刷できません。"),
-             MsgIcon::Warning, MsgButtons::YesNo, MsgAnswer::No, false});
+        const MsgAnswer a = st.svc.dialogs->message(Confirmation(
+            kTitleEndConfirm,
+            QStringLiteral("まだ試験結果が印刷されていませんが\r\n終了してよろしいですか。\r\n\r\n"
+                           "終了すると試験結果は印刷できません。")));
         if (a == MsgAnswer::No)
             return;
     }

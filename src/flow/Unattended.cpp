@@ -4,10 +4,14 @@
 #include "app/Startup.h"
 #include "exam/frmKaikei.h"
 #include "flow/Session.h"
+#include "net/ResultSubmission.h"
 #include "platform/Errors.h"
+#include "platform/ScreenFont.h"
 #include "platform/Yield.h"
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/x11/XTestDriver.h"
+#include "ui/dialogs/frmShipai.h"
+#include "ui/dialogs/frmUserInfo.h"
 #include "ui/main/frmMain.h"
 
 #include <QAbstractButton>
@@ -56,6 +60,29 @@ QAbstractButton* buttonWithText(QDialog* d, const QString& text) {
 
 WebEnginePane* webPane(BrowserPane* p) {
     return dynamic_cast<WebEnginePane*>(p);
+}
+
+// How the run answers a box or dialog, found by its title.
+enum class Reply { Register, Print, Yes, SendFailed, SendRetry, SendGiveUp, Unexpected };
+
+Reply replyTo(const QString& title) {
+    // The print dialog is the toolkit's own, titled in Japanese.
+    static const QString kPrintDialog = QStringLiteral("印刷");
+    const std::pair<const QString&, Reply> replies[] = {
+        {kTitleUserInfo, Reply::Register},
+        {kPrintDialog, Reply::Print},
+        {kTitleEndExam, Reply::Yes},
+        {kTitlePrintResult, Reply::Yes},
+        {kTitleTimeUp, Reply::Yes},
+        {kTitleEndConfirm, Reply::Yes},
+        {kTitleSendFailed, Reply::SendFailed},
+        {kTitleSendRetry, Reply::SendRetry},
+        {kTitleSendGiveUp, Reply::SendGiveUp},
+    };
+    for (const auto& [t, reply] : replies)
+        if (title == t)
+            return reply;
+    return Reply::Unexpected;
 }
 
 } // namespace
@@ -146,8 +173,8 @@ void UnattendedRun::snap(QWidget* window, const QString& name) {
 }
 
 void UnattendedRun::checkEnvironment() {
-    const QFontInfo p(QFont(QStringLiteral("ＭＳ Ｐゴシック")));
-    const QFontInfo g(QFont(QStringLiteral("ＭＳ ゴシック")));
+    const QFontInfo p(QFont{kPGothic});
+    const QFontInfo g(QFont{kGothic});
     check(QStringLiteral("fonts"),
           p.family() == QStringLiteral("IPAPGothic") && g.family() == QStringLiteral("IPAGothic"),
           QStringLiteral("screen fonts resolve to %1 / %2").arg(p.family(), g.family()));
@@ -226,48 +253,50 @@ void UnattendedRun::onDialog(QDialog* d) {
         else
             d->reject();
     };
-    if (title == QStringLiteral("受験者情報の内容確認")) {
-        press(QMessageBox::NoButton, QStringLiteral("登録"));
-    } else if (auto* buttons = d->findChild<QDialogButtonBox*>();
-               title == QStringLiteral("印刷") && buttons &&
-               buttons->button(QDialogButtonBox::Ok)) {
-        this->press(buttons->button(QDialogButtonBox::Ok)); // the print dialog's "印刷"
-    } else if (title == QStringLiteral("ヴァルネルドリン") || title == QStringLiteral("結果印刷") ||
-               title == QStringLiteral("解答時間終了") || title == QStringLiteral("終了確認")) {
-        press(QMessageBox::Yes, QStringLiteral("はい"));
-    } else if (title == QStringLiteral("送信失敗")) {
+    const auto* box = qobject_cast<QMessageBox*>(d);
+    switch (replyTo(title)) {
+    case Reply::Register:
+        if (auto* info = qobject_cast<frmUserInfo*>(d))
+            return this->press(info->Command2); // "登録"
+        break;
+    case Reply::Print:
+        if (auto* buttons = d->findChild<QDialogButtonBox*>();
+            buttons && buttons->button(QDialogButtonBox::Ok))
+            return this->press(buttons->button(QDialogButtonBox::Ok)); // the dialog's "印刷"
+        break;
+    case Reply::Yes:
+        return press(QMessageBox::Yes, QStringLiteral("はい"));
+    case Reply::SendFailed:
         // Not a failure of the run by itself: the retries that follow decide.
-        const auto* box = qobject_cast<QMessageBox*>(d);
         report_ << QStringLiteral("result submission refused, retrying: ") +
                        (box ? box->text().replace(u'\n', u' ') : title);
-        press(QMessageBox::Ok, QStringLiteral("OK"));
-    } else if (title == QStringLiteral("送信リトライ")) {
+        return press(QMessageBox::Ok, QStringLiteral("OK"));
+    case Reply::SendRetry:
         if (++retries_ <= kMaxResultRetries)
-            press(QMessageBox::Ok, QStringLiteral("OK"));
-        else
-            press(QMessageBox::Cancel, QStringLiteral("キャンセル"));
-    } else if (title == QStringLiteral("送信中止")) {
+            return press(QMessageBox::Ok, QStringLiteral("OK"));
+        return press(QMessageBox::Cancel, QStringLiteral("キャンセル"));
+    case Reply::SendGiveUp:
         check(QStringLiteral("result submission"), false,
               QStringLiteral("given up after %1 retries; the result was kept")
                   .arg(kMaxResultRetries));
-        press(QMessageBox::Ok, QStringLiteral("OK"));
-    } else {
-        // A refusal or an error: the run cannot go on as an examinee's would.
-        const auto* box = qobject_cast<QMessageBox*>(d);
-        QString said = box ? box->text() : QString();
-        if (!box) // a dialog of labels (frmShipai): the texts it shows
-            for (const QLabel* l : d->findChildren<QLabel*>())
-                if (l->isVisibleTo(d) && !l->text().isEmpty())
-                    said += (said.isEmpty() ? QString() : QStringLiteral(" / ")) + l->text();
-        check(QStringLiteral("unexpected dialog"), false,
-              title + (said.isEmpty() ? QString() : QStringLiteral(": ") + said));
-        if (QAbstractButton* abort = buttonWithText(d, QStringLiteral("中断")))
-            this->press(abort);
-        else if (box)
-            press(QMessageBox::Ok, QStringLiteral("OK"));
-        else
-            d->reject();
+        return press(QMessageBox::Ok, QStringLiteral("OK"));
+    case Reply::Unexpected:
+        break;
     }
+    // A refusal or an error: the run cannot go on as an examinee's would.
+    QString said = box ? box->text() : QString();
+    if (!box) // a dialog of labels (frmShipai): the texts it shows
+        for (const QLabel* l : d->findChildren<QLabel*>())
+            if (l->isVisibleTo(d) && !l->text().isEmpty())
+                said += (said.isEmpty() ? QString() : QStringLiteral(" / ")) + l->text();
+    check(QStringLiteral("unexpected dialog"), false,
+          title + (said.isEmpty() ? QString() : QStringLiteral(": ") + said));
+    if (auto* shipai = qobject_cast<frmShipai*>(d))
+        this->press(shipai->OKButton); // "中断"
+    else if (box)
+        press(QMessageBox::Ok, QStringLiteral("OK"));
+    else
+        d->reject();
 }
 
 void UnattendedRun::script() {
@@ -277,20 +306,20 @@ void UnattendedRun::script() {
 
     snap(&main, QStringLiteral("first-screen"));
     checkpoint(QStringLiteral("first-screen"));
-    if (!check(QStringLiteral("first screen"), main.Command1->text() == QStringLiteral("了解"),
+    if (!check(QStringLiteral("first screen"), main.Command1->text() == kCaptionAcknowledge,
                QStringLiteral("caption is ") + main.Command1->text()))
         return end();
 
-    auto caption = [&](const char* text) {
-        return [&main, text] { return main.Command1->text() == QString::fromUtf8(text); };
+    auto caption = [&](const QString& text) {
+        return [&main, &text] { return main.Command1->text() == text; };
     };
-    pressAndWait(main.Command1, caption("登録"));
+    pressAndWait(main.Command1, caption(kCaptionRegister));
     snap(&main, QStringLiteral("registration-form"));
-    check(QStringLiteral("registration form"), main.Command1->text() == QStringLiteral("登録"));
+    check(QStringLiteral("registration form"), main.Command1->text() == kCaptionRegister);
 
     // The empty form takes the sample record; the dialog is answered "登録".
-    pressAndWait(main.Command1, caption("試験開始"));
-    const bool registered = main.Command1->text() == QStringLiteral("試験開始");
+    pressAndWait(main.Command1, caption(kCaptionExamStart));
+    const bool registered = main.Command1->text() == kCaptionExamStart;
     check(QStringLiteral("registration"), registered,
           QStringLiteral("caption stayed ") + main.Command1->text());
     if (!registered)
@@ -368,7 +397,7 @@ void UnattendedRun::script() {
 
     // Confirmed "はい": end processing and the result page.
     const auto resultShown = [&] {
-        return main.isVisible() && main.Command1->text() == QStringLiteral("試験終了") &&
+        return main.isVisible() && main.Command1->text() == kCaptionExamEnd &&
                main.cmdPrint->isVisible();
     };
     pressAndWait(exam->Command1, resultShown);

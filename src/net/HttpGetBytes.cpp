@@ -1,7 +1,7 @@
 #include "net/HttpGetBytes.h"
 
 #include "app/AppState.h"
-#include "platform/qt/OffUiThread.h"
+#include "platform/OffUiThread.h"
 
 #include <QElapsedTimer>
 #include <QStringDecoder>

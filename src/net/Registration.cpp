@@ -1,11 +1,11 @@
 #include "net/Registration.h"
 
 #include "app/AppState.h"
+#include "app/LaunchArgs.h"
 #include "net/HttpGetBytes.h"
 #include "platform/DialogHost.h"
 
 #include <QRegularExpression>
-#include <cmath>
 
 namespace brevik {
 
@@ -35,11 +35,9 @@ bool ReadReplyNumber(const QString& text, qint32* value) {
         return false;
     bool ok = false;
     const double d = t.toDouble(&ok);
-    if (!ok || !std::isfinite(d))
-        return true;                    // a number, but too large to use
-    const double r = std::nearbyint(d); // the default rounding mode: half to even
-    if (r >= -2147483648.0 && r <= 2147483647.0)
-        *value = qint32(r);
+    // A number too large to use leaves the value as it was.
+    if (const std::optional<qint32> rounded = ok ? RoundToInt32(d) : std::nullopt)
+        *value = *rounded;
     return true;
 }
 
@@ -58,9 +56,13 @@ QString refusalReason(const QString& text) {
 } // namespace
 
 RegisterOutcome HandleRegisterReply(AppState& st, qint32 count, const QByteArray& body) {
-    DialogHost& dlg = *st.svc.dialogs;
+    // frmShipai's buttons act on the main window: "やり直し" clears the login
+    // fields, "中断" unloads it.
+    const auto shipai = [&st](const ShipaiTexts& texts) {
+        st.svc.dialogs->frmShipai(texts, st.svc.mainWindow);
+    };
     if (count <= 0) {
-        dlg.frmShipai(ShipaiTexts{
+        shipai(ShipaiTexts{
             QStringLiteral("次の理由により、登録されませんでした。"),
             QStringLiteral(
                 "試験サーバの接続に失敗しました。インターネット環境の確認をお願いいたします。"),
@@ -70,7 +72,7 @@ RegisterOutcome HandleRegisterReply(AppState& st, qint32 count, const QByteArray
     }
     const QString text = DecodeReply(body.left(count));
     if (text.startsWith(QLatin1String("NG"))) {
-        dlg.frmShipai(ShipaiTexts{std::nullopt, refusalReason(text), std::nullopt});
+        shipai(ShipaiTexts{std::nullopt, refusalReason(text), std::nullopt});
         return RegisterOutcome::Refusal;
     }
     const QStringList fields = text.split(QLatin1Char(','));
@@ -79,8 +81,8 @@ RegisterOutcome HandleRegisterReply(AppState& st, qint32 count, const QByteArray
     if (ReadReplyNumber(fields[0], &st.lngJid))
         return RegisterOutcome::Accepted;
     if (fields[0].contains(QLatin1String("NG"))) {
-        dlg.frmShipai(ShipaiTexts{std::nullopt, QStringLiteral("受験者の登録に失敗しました。"),
-                                  std::nullopt});
+        shipai(ShipaiTexts{std::nullopt, QStringLiteral("受験者の登録に失敗しました。"),
+                           std::nullopt});
         if (st.svc.terminate)
             st.svc.terminate();
         return RegisterOutcome::FatalRefusal;

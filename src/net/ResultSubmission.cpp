@@ -1,6 +1,7 @@
 #include "net/ResultSubmission.h"
 
 #include "app/AppState.h"
+#include "app/Defaults.h"
 #include "app/SafeFiles.h"
 #include "net/HttpGetBytes.h"
 #include "net/KeptResults.h"
@@ -55,17 +56,8 @@ Verdict sendOnce(const AppState& st, const QString& url, QString& errText,
     return JudgeResultReply(body.left(count), errText) ? Verdict::Accepted : Verdict::Refused;
 }
 
-MessageBoxSpec box(const QString& title, const QString& text, MsgIcon icon, MsgButtons buttons,
-                   MsgAnswer defaultButton) {
-    MessageBoxSpec b;
-    b.title = title;
-    b.text = text;
-    b.icon = icon;
-    b.buttons = buttons;
-    b.defaultButton = defaultButton;
-    b.systemModal = true;
-    return b;
-}
+// The submission's boxes are system-modal.
+constexpr bool kSystemModal = true;
 
 } // namespace
 
@@ -139,29 +131,29 @@ void RunSubmissionLoop(AppState& st, qint16 total, bool passFlag,
                 kept->remove();
             return;
         }
-        dlg.message(box(QStringLiteral("送信失敗"),
-                        strSendError + QStringLiteral("\r\n試験監督をお呼びください。"),
-                        MsgIcon::Warning, MsgButtons::Ok, MsgAnswer::Ok));
-        if (dlg.message(box(
-                QStringLiteral("送信リトライ"),
+        dlg.message(Refusal(kTitleSendFailed,
+                            strSendError + QStringLiteral("\r\n試験監督をお呼びください。"),
+                            kSystemModal));
+        if (dlg.message(OkCancelQuestion(
+                kTitleSendRetry,
                 QStringLiteral("ネットワークを確認し、OKボタンを押してください。\r\n"
                                "もう一度送信します。\r\n"
                                "何度リトライしてもだめな場合はvizararavにお問い合わせください。\r\n"
                                "キャンセルをクリックすると送信を中止します。"),
-                MsgIcon::Warning, MsgButtons::OkCancel, MsgAnswer::Ok)) == MsgAnswer::Ok)
+                MsgAnswer::Ok, kSystemModal)) == MsgAnswer::Ok)
             continue;
-        if (dlg.message(box(
-                QStringLiteral("送信中止"), QStringLiteral("本当に送信を中止してよろしいですか？"),
-                MsgIcon::Warning, MsgButtons::OkCancel, MsgAnswer::Cancel)) == MsgAnswer::Cancel)
+        if (dlg.message(OkCancelQuestion(kTitleSendGiveUp,
+                                         QStringLiteral("本当に送信を中止してよろしいですか？"),
+                                         MsgAnswer::Cancel, kSystemModal)) == MsgAnswer::Cancel)
             continue;
         // Given up: the kept file stays for --resend-pending; its lock goes
         // with `kept`, so that a resend run may take it from now on.
         kept.reset();
-        dlg.message(box(
-            QStringLiteral("ヴァルネルドリン　体験プログラム"),
+        dlg.message(Notice(
+            ProgramTitle(),
             QStringLiteral(
                 "vizararavに試験結果を通知してください。\r\n結果を2枚印刷して記録してください。"),
-            MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok));
+            kSystemModal));
         return;
     }
 }

@@ -8,6 +8,12 @@ namespace brevik {
 
 struct AppState;
 
+// Titles of the submission's boxes (failure, retry, giving up); the last box
+// of a given-up submission carries the program's title.
+inline const QString kTitleSendFailed = QStringLiteral("送信失敗");
+inline const QString kTitleSendRetry = QStringLiteral("送信リトライ");
+inline const QString kTitleSendGiveUp = QStringLiteral("送信中止");
+
 // "yyyy/MM/dd hh:mm:ss" of the local clock now.
 QString CurrentEndTime();
 

@@ -1,5 +1,7 @@
 #pragma once
 // The platform services a run uses: real ones in the program, fakes in tests.
+#include "platform/DialogHost.h"
+
 #include <functional>
 #include <memory>
 
@@ -9,7 +11,6 @@ namespace brevik {
 
 class BrowserPane;
 class Desktop;
-class DialogHost;
 
 using PaneFactory = std::function<std::unique_ptr<BrowserPane>(QWidget* parent)>;
 
@@ -22,6 +23,10 @@ struct Services {
     // Named points of a run ("exam-start-wait", "result-kept") where a test
     // may look at or hold the program; empty outside such tests.
     std::function<void(const char*)> checkpoint;
+    // What frmShipai's buttons do to the main window, registered by frmMain
+    // for as long as it exists ("やり直し" clears the login fields, "中断"
+    // unloads it). Callers hand them to DialogHost::frmShipai.
+    ShipaiActions mainWindow;
 };
 
 } // namespace brevik

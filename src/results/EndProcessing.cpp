@@ -41,7 +41,7 @@ void end_syori(AppState& st, frmKaikei& exam, frmMain& main) {
     yieldEvents();
     step([&] { main.wbMain->Refresh(); });
     yieldEvents();
-    step([&] { main.Command1->setText(QStringLiteral("試験終了")); });
+    step([&] { main.Command1->setText(kCaptionExamEnd); });
     step([&] { main.cmdPrint->setVisible(true); });
     step([&] { main.wbMain->Write(strResultHtml); });
     yieldEvents();

@@ -48,21 +48,31 @@ void ScriptedDialogHost::frmEntryMiss(const QString& lblErrMsg) {
     next(d, Answer::Close);
 }
 
-void ScriptedDialogHost::frmUserInfo(const UserInfoTexts& texts, bool& intDlgResult) {
+std::optional<bool> ScriptedDialogHost::frmUserInfo(const UserInfoTexts& texts) {
     ShownDialog d{ShownDialog::UserInfo, {}, {}, texts, {}, Answer::Close};
     switch (next(d, Answer::Close)) {
-    case Answer::Register: intDlgResult = true; break;
-    case Answer::Correct: intDlgResult = false; break;
-    default: break;
+    case Answer::Register:
+        return true;
+    case Answer::Correct:
+        return false;
+    default:
+        return std::nullopt;
     }
 }
 
-void ScriptedDialogHost::frmShipai(const ShipaiTexts& texts) {
+ShipaiChoice ScriptedDialogHost::frmShipai(const ShipaiTexts& texts, const ShipaiActions& actions) {
     ShownDialog d{ShownDialog::Shipai, {}, {}, {}, texts, Answer::Close};
     switch (next(d, Answer::Close)) {
-    case Answer::Retry: shipaiRetry(); break;
-    case Answer::Abort: shipaiAbort(); break;
-    default: break;
+    case Answer::Retry:
+        if (actions.retry)
+            actions.retry();
+        return ShipaiChoice::Retry;
+    case Answer::Abort:
+        if (actions.abort)
+            actions.abort();
+        return ShipaiChoice::Abort;
+    default:
+        return ShipaiChoice::None;
     }
 }
 

@@ -42,8 +42,8 @@ public:
 
     MsgAnswer message(const MessageBoxSpec& box) override;
     void frmEntryMiss(const QString& lblErrMsg) override;
-    void frmUserInfo(const UserInfoTexts& texts, bool& intDlgResult) override;
-    void frmShipai(const ShipaiTexts& texts) override;
+    std::optional<bool> frmUserInfo(const UserInfoTexts& texts) override;
+    ShipaiChoice frmShipai(const ShipaiTexts& texts, const ShipaiActions& actions) override;
     bool printDialog(QPrinter& printer) override;
 
 private:

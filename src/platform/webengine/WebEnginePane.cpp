@@ -151,10 +151,6 @@ QWidget* WebEnginePane::widget() {
     return view_;
 }
 
-QWebEnginePage* WebEnginePane::page() const {
-    return page_;
-}
-
 void WebEnginePane::load(const std::function<void()>& start, const QString& what) {
     requireView();
     // Every connection ends with the loop, so the state can live on the stack.

@@ -59,7 +59,6 @@ public:
 
     // Longest wait for one answer of the engine (default 15 s).
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
-    QWebEnginePage* page() const;
     // Runs script in the page and returns its result (for tests and diagnostics).
     QVariant evaluate(const QString& script);
 

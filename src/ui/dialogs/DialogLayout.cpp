@@ -1,5 +1,7 @@
 #include "ui/dialogs/DialogLayout.h"
 
+#include "platform/ScreenFont.h"
+
 #include <QDialog>
 #include <QFont>
 #include <QGroupBox>
@@ -27,10 +29,7 @@ void setUpDialog(QDialog* dialog, const QString& title, QSize client, qreal poin
     dialog->setWindowTitle(title);
     dialog->setSizeGripEnabled(false);
 
-    QFont font(kDialogFontFamily);
-    font.setPointSizeF(pointSize);
-    font.setWeight(QFont::Normal);
-    dialog->setFont(font);
+    dialog->setFont(ScreenFont(kPGothic, pointSize));
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r(QPoint(), client);

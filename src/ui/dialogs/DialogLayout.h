@@ -13,8 +13,6 @@ class QWidget;
 
 namespace brevik {
 
-inline const QString kDialogFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
-
 enum class DialogBorder {
     Fixed,   // fixed dialog border, kept off the task bar
     Sizable, // sizable, with minimise and maximise buttons

@@ -137,7 +137,8 @@ void QtDialogHost::frmEntryMiss(const QString& lblErrMsg) {
     run(dialog);
 }
 
-void QtDialogHost::frmUserInfo(const UserInfoTexts& texts, bool& intDlgResult) {
+std::optional<bool> QtDialogHost::frmUserInfo(const UserInfoTexts& texts) {
+    bool intDlgResult = false;
     brevik::frmUserInfo dialog(intDlgResult, blockedWindow());
     const std::pair<QLabel*, const QString*> fields[] = {
         {dialog.lblName, &texts.lblName},         {dialog.lblSeibetu, &texts.lblSeibetu},
@@ -148,11 +149,26 @@ void QtDialogHost::frmUserInfo(const UserInfoTexts& texts, bool& intDlgResult) {
     };
     for (const auto& [label, text] : fields)
         label->setText(displayText(*text));
-    run(dialog);
+    // Only the two buttons accept the dialog.
+    if (run(dialog) != QDialog::Accepted)
+        return std::nullopt;
+    return intDlgResult;
 }
 
-void QtDialogHost::frmShipai(const ShipaiTexts& texts) {
-    brevik::frmShipai dialog([this] { shipaiRetry(); }, [this] { shipaiAbort(); }, blockedWindow());
+ShipaiChoice QtDialogHost::frmShipai(const ShipaiTexts& texts, const ShipaiActions& actions) {
+    ShipaiChoice choice = ShipaiChoice::None;
+    brevik::frmShipai dialog(
+        [&] {
+            choice = ShipaiChoice::Retry;
+            if (actions.retry)
+                actions.retry();
+        },
+        [&] {
+            choice = ShipaiChoice::Abort;
+            if (actions.abort)
+                actions.abort();
+        },
+        blockedWindow());
     if (texts.label1)
         dialog.Label1->setText(displayText(*texts.label1));
     if (texts.label2)
@@ -160,6 +176,7 @@ void QtDialogHost::frmShipai(const ShipaiTexts& texts) {
     if (texts.label3)
         dialog.Label3->setText(displayText(*texts.label3));
     run(dialog);
+    return choice;
 }
 
 bool QtDialogHost::printDialog(QPrinter& printer) {

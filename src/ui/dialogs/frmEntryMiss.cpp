@@ -10,7 +10,7 @@ namespace brevik {
 
 frmEntryMiss::frmEntryMiss(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmEntryMiss"));
-    setUpDialog(this, QStringLiteral("入力エラー"), {366, 280}, 12, DialogBorder::Fixed);
+    setUpDialog(this, kTitleEntryMiss, {366, 280}, 12, DialogBorder::Fixed);
 
     Label1 =
         addLabel(this, "Label1", {20, 12, 305, 33}, QStringLiteral("入力内容にエラーがあります。"));

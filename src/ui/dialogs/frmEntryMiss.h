@@ -8,6 +8,8 @@ class QPushButton;
 
 namespace brevik {
 
+inline const QString kTitleEntryMiss = QStringLiteral("入力エラー");
+
 class frmEntryMiss : public QDialog {
     Q_OBJECT
 public:

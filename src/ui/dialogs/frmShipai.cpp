@@ -11,7 +11,7 @@ namespace brevik {
 frmShipai::frmShipai(std::function<void()> onRetry, std::function<void()> onAbort, QWidget* parent)
     : QDialog(parent), onRetry_(std::move(onRetry)), onAbort_(std::move(onAbort)) {
     setObjectName(QStringLiteral("frmShipai"));
-    setUpDialog(this, QStringLiteral("試験ログインの失敗"), {366, 280}, 12, DialogBorder::Fixed);
+    setUpDialog(this, kTitleShipai, {366, 280}, 12, DialogBorder::Fixed);
 
     Label1 = addLabel(this, "Label1", {20, 12, 305, 33},
                       QStringLiteral("次の理由により、認証されませんでした。"));

@@ -11,6 +11,8 @@ class QPushButton;
 
 namespace brevik {
 
+inline const QString kTitleShipai = QStringLiteral("試験ログインの失敗");
+
 class frmShipai : public QDialog {
     Q_OBJECT
 public:

@@ -10,8 +10,7 @@ namespace brevik {
 
 frmUserInfo::frmUserInfo(bool& intDlgResult, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmUserInfo"));
-    setUpDialog(this, QStringLiteral("受験者情報の内容確認"), {544, 467}, 9.75,
-                DialogBorder::Sizable);
+    setUpDialog(this, kTitleUserInfo, {544, 467}, 9.75, DialogBorder::Sizable);
 
     Label1 =
         addLabel(this, "Label1", {24, 12, 349, 21}, QStringLiteral("入力内容を確認してください。"));

@@ -11,6 +11,8 @@ class QPushButton;
 
 namespace brevik {
 
+inline const QString kTitleUserInfo = QStringLiteral("受験者情報の内容確認");
+
 class frmUserInfo : public QDialog {
     Q_OBJECT
 public:

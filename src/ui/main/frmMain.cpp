@@ -4,6 +4,7 @@
 #include "content/ContentStore.h"
 #include "platform/DialogHost.h"
 #include "platform/Errors.h"
+#include "platform/ScreenFont.h"
 #include "platform/Twips.h"
 #include "platform/Yield.h"
 
@@ -13,9 +14,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <cmath>
 #include <cstdio>
-#include <limits>
 #include <stdexcept>
 
 namespace brevik {
@@ -23,13 +22,6 @@ namespace brevik {
 namespace {
 
 const QColor kGrey(192, 192, 192);
-
-QFont screenFont(qreal pointSize, bool bold = false) {
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPointSizeF(pointSize);
-    f.setBold(bold);
-    return f;
-}
 
 void setBackground(QWidget* w, QPalette::ColorRole role, const QColor& c) {
     QPalette p = w->palette();
@@ -46,49 +38,6 @@ QMargins frameOf(const QWidget* w) {
 
 } // namespace
 
-qint32 LaunchIdNumber(const QString& idText) {
-    // Blanks before the number, an optional sign, digits with an optional
-    // fraction and an optional exponent; whatever follows is ignored.
-    int i = 0;
-    const int n = int(idText.size());
-    auto at = [&](int k) { return k < n ? idText.at(k).unicode() : char16_t(0); };
-    auto isDigit = [&](int k) { return at(k) >= u'0' && at(k) <= u'9'; };
-    while (at(i) == u' ' || at(i) == u'\t')
-        ++i;
-    std::string number;
-    if (at(i) == u'+' || at(i) == u'-')
-        number += char(at(i++));
-    int digits = 0;
-    for (; isDigit(i); ++i, ++digits)
-        number += char(at(i));
-    if (at(i) == u'.') {
-        number += '.';
-        for (++i; isDigit(i); ++i, ++digits)
-            number += char(at(i));
-    }
-    if (digits == 0)
-        return 0;
-    const char16_t e = at(i);
-    if (e == u'e' || e == u'E' || e == u'd' || e == u'D') {
-        int k = i + 1;
-        std::string exponent = "e";
-        if (at(k) == u'+' || at(k) == u'-')
-            exponent += char(at(k++));
-        if (isDigit(k)) {
-            for (; isDigit(k); ++k)
-                exponent += char(at(k));
-            number += exponent;
-        }
-    }
-    // nearbyint rounds in the default mode: to nearest, halves to even.
-    const double value = std::nearbyint(std::strtod(number.c_str(), nullptr));
-    if (!(value >= std::numeric_limits<qint32>::min() &&
-          value <= std::numeric_limits<qint32>::max()))
-        throw std::overflow_error("launch id " + idText.toStdString() +
-                                  " does not fit in a 32-bit number");
-    return qint32(value);
-}
-
 frmMain::frmMain(AppState& state, QWidget* parent) : QWidget(parent), st(state) {
     setObjectName(QStringLiteral("frmMain"));
     setBackground(this, QPalette::Window, kGrey);
@@ -100,18 +49,18 @@ frmMain::frmMain(AppState& state, QWidget* parent) : QWidget(parent), st(state) 
     Command1 = new QPushButton(this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->resize(153, 45);
-    Command1->setFont(screenFont(18));
+    Command1->setFont(ScreenFont(kPGothic, 18));
 
     cmdPrint = new QPushButton(QStringLiteral("結果印刷"), this);
     cmdPrint->setObjectName(QStringLiteral("cmdPrint"));
     cmdPrint->resize(113, 41);
-    cmdPrint->setFont(screenFont(14.25, true));
+    cmdPrint->setFont(ScreenFont(kPGothic, 14.25, true));
     setBackground(cmdPrint, QPalette::Button, QColor(255, 192, 192));
 
     lblWaitMsg = new QLabel(QStringLiteral("しばらくお待ちください..."), this);
     lblWaitMsg->setObjectName(QStringLiteral("lblWaitMsg"));
     lblWaitMsg->resize(253, 33);
-    lblWaitMsg->setFont(screenFont(18));
+    lblWaitMsg->setFont(ScreenFont(kPGothic, 18));
     setBackground(lblWaitMsg, QPalette::Window, kGrey);
 
     dummy = new QPushButton(QStringLiteral("Command2"), this);
@@ -137,23 +86,24 @@ frmMain::frmMain(AppState& state, QWidget* parent) : QWidget(parent), st(state) 
             frameWatch_->stop();
     });
 
-    if (st.svc.dialogs) {
-        st.svc.dialogs->wbMain = wbMain.get();
-        st.svc.dialogs->closeMainWindow = [this] { Unload(); };
-    }
+    // What frmShipai's buttons do, wherever the dialog is shown from.
+    st.svc.mainWindow = {[this] { ClearLogin(); }, [this] { Unload(); }};
     setDesignState();
 }
 
 frmMain::~frmMain() {
-    if (st.svc.dialogs && st.svc.dialogs->wbMain == wbMain.get()) {
-        st.svc.dialogs->wbMain = nullptr;
-        st.svc.dialogs->closeMainWindow = nullptr;
-    }
+    st.svc.mainWindow = {};
+}
+
+void frmMain::ClearLogin() {
+    step([&] { wbMain->SetValue(QStringLiteral("ExamID"), QString()); });
+    step([&] { wbMain->SetValue(QStringLiteral("ExamPass"), QString()); });
+    step([&] { wbMain->Focus(QStringLiteral("ExamID")); });
 }
 
 void frmMain::setDesignState() {
     setWindowTitle(designTitle());
-    Command1->setText(QStringLiteral("ログイン"));
+    Command1->setText(kCaptionLogin);
     cmdPrint->setVisible(false);
     cmdPrint->setEnabled(true);
     lblWaitMsg->setVisible(false);
@@ -231,7 +181,7 @@ void frmMain::Form_Load() {
         step([&] { wbMain->Navigate2(QStringLiteral("about:blank")); });
         yieldEvents();
         step([&] { wbMain->Write(st.arrScreenHtml[2]); });
-        Command1->setText(QStringLiteral("了解"));
+        Command1->setText(kCaptionAcknowledge);
     }
     setWindowTitle(loadedTitle());
     st.blnMainLoaded = true;
@@ -310,10 +260,8 @@ void frmMain::cmdPrint_Click() {
     cmdPrint->setEnabled(false);
     MsgAnswer answer = MsgAnswer::No;
     step([&] {
-        answer =
-            st.svc.dialogs->message({QStringLiteral("結果印刷"),
-                                     QStringLiteral("試験結果を印刷します。\r\n\r\nよろしいですか"),
-                                     MsgIcon::Warning, MsgButtons::YesNo, MsgAnswer::No});
+        answer = st.svc.dialogs->message(Confirmation(
+            kTitlePrintResult, QStringLiteral("試験結果を印刷します。\r\n\r\nよろしいですか")));
     });
     if (answer != MsgAnswer::Yes) {
         step([&] { cmdPrint->setEnabled(true); });

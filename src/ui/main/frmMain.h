@@ -4,6 +4,7 @@
 // run; its on-screen window is unloaded while the exam runs and loaded again
 // for the result.
 #include "app/AppState.h"
+#include "app/Defaults.h"
 #include "platform/BrowserPane.h"
 #include "platform/Desktop.h"
 
@@ -19,6 +20,18 @@ class QPushButton;
 class QTimer;
 
 namespace brevik {
+
+// Command1's captions. The caption is the session's phase: the controller
+// (flow/Session.cpp) reads it to know what a click does.
+inline const QString kCaptionLogin = QStringLiteral("ログイン");     // design state
+inline const QString kCaptionAcknowledge = QStringLiteral("了解");   // first screen
+inline const QString kCaptionRegister = QStringLiteral("登録");      // registration form
+inline const QString kCaptionExamStart = QStringLiteral("試験開始"); // exam-start screen
+inline const QString kCaptionExamEnd = QStringLiteral("試験終了");   // result page
+
+// Titles of the boxes that block the main window.
+inline const QString kTitlePrintResult = QStringLiteral("結果印刷"); // cmdPrint's confirmation
+inline const QString kTitleEndConfirm = QStringLiteral("終了確認");  // ending before printing
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -38,6 +51,9 @@ public:
     // program ends once no window is left.
     void Unload();
     bool isLoaded() const { return loaded_; }
+    // frmShipai's "やり直し": empties the login fields of the page and puts
+    // the cursor in the first; a field the page lacks is skipped.
+    void ClearLogin();
 
     // Event handlers; each runs as the window's own event would run it.
     void Form_Load();
@@ -68,7 +84,7 @@ public:
     bool blnResultPrinted = false;
 
     static QString designTitle() { return QStringLiteral("ヴァルネブレビク　模擬システム"); }
-    static QString loadedTitle() { return QStringLiteral("ヴァルネルドリン　体験プログラム"); }
+    static QString loadedTitle() { return ProgramTitle(); }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -94,10 +110,5 @@ private:
     QRect placedGeometry_;
     bool placing_ = false;
 };
-
-// The launch id as a 32-bit number: the number at the start of the id text, a
-// fraction rounded half to even, 0 when the text starts with no number.
-// Throws std::overflow_error when the number does not fit in 32 bits.
-qint32 LaunchIdNumber(const QString& idText);
 
 } // namespace brevik

@@ -7,7 +7,7 @@
 #include "app/AppState.h"
 #include "exam/DesktopGuard.h"
 #include "net/HttpGetBytes.h"
-#include "platform/qt/OffUiThread.h"
+#include "platform/OffUiThread.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/TestSupport.h"
 

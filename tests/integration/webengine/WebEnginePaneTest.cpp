@@ -15,6 +15,8 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -52,7 +54,8 @@ protected:
     }
 
     QVariant js(const QString& script) { return pane->evaluate(script); }
-    QString url() { return pane->page()->url().toString(); }
+    QWebEnginePage* page() { return static_cast<QWebEngineView*>(pane->widget())->page(); }
+    QString url() { return page()->url().toString(); }
 
     QTemporaryDir root;
     QString data;
@@ -337,10 +340,10 @@ TEST_F(PaneTest, FactoryPanesFailCleanlyOnceTheirWindowIsGone) {
 
 TEST_F(PaneTest, ARendererThatDiesOrHangsFailsTheCallInsteadOfBlocking) {
     pane->Write(kForm);
-    const qint64 pid = pane->page()->renderProcessPid();
+    const qint64 pid = page()->renderProcessPid();
     ASSERT_GT(pid, 0);
     bool died = false;
-    QObject::connect(pane->page(), &QWebEnginePage::renderProcessTerminated,
+    QObject::connect(page(), &QWebEnginePage::renderProcessTerminated,
                      [&died] { died = true; });
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(test::waitUntil([&] { return died; }));

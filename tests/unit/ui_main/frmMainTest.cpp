@@ -15,41 +15,6 @@
 namespace brevik::test {
 namespace {
 
-TEST(LaunchIdNumber, TakesTheLeadingNumberRoundedHalfToEven) {
-    const struct {
-        const char* text;
-        qint32 expected;
-    } cases[] = {
-        {"12345", 12345},
-        {"REHEARSAL", 0},
-        {"rehearsal2", 0},
-        {"", 0},
-        {"12.5", 12},
-        {"13.5", 14},
-        {"-2.5", -2},
-        {"0.5", 0},
-        {"1.5", 2},
-        {"12.51", 13},
-        {"  42abc", 42},
-        {"7-8", 7},
-        {"-17", -17},
-        {"+9", 9},
-        {"1e3", 1000},
-        {"2E", 2},
-        {"2147483647", 2147483647},
-        {"-2147483648", -2147483647 - 1},
-        {"x12", 0},
-        {"１２", 0}, // full-width digits are not a number
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(LaunchIdNumber(QString::fromUtf8(c.text)), c.expected) << c.text;
-}
-
-TEST(LaunchIdNumber, NumbersBeyond32BitsAreAnError) {
-    for (const char* text : {"2147483648", "-2147483649", "123456789012", "2147483647.5", "1e10"})
-        EXPECT_THROW(LaunchIdNumber(QString::fromLatin1(text)), std::overflow_error) << text;
-}
-
 using MainWindowLoad = MainFixture;
 
 TEST_F(MainWindowLoad, LaunchValuesFromItemSix) {
@@ -317,16 +282,46 @@ TEST_F(MainWindowLifecycle, ShowingAgainCancelsTheEnd) {
     EXPECT_TRUE(frm->isVisible());
 }
 
-TEST_F(MainWindowLifecycle, RegistersItsPaneAndCloseWithTheDialogHost) {
+// frmShipai's buttons act on the main window through the actions it registers.
+TEST_F(MainWindowLifecycle, RegistersTheShipaiActionsWhileItLives) {
     form().Show();
-    EXPECT_EQ(dialogs.wbMain, pane);
-    ASSERT_TRUE(dialogs.closeMainWindow);
-    dialogs.closeMainWindow();
+    ASSERT_TRUE(st.svc.mainWindow.retry);
+    ASSERT_TRUE(st.svc.mainWindow.abort);
+    st.svc.mainWindow.abort();
     EXPECT_FALSE(frm->isVisible());
     EXPECT_FALSE(frm->isLoaded());
     frm.reset();
-    EXPECT_EQ(dialogs.wbMain, nullptr);
-    EXPECT_FALSE(dialogs.closeMainWindow);
+    EXPECT_FALSE(st.svc.mainWindow.retry);
+    EXPECT_FALSE(st.svc.mainWindow.abort);
+}
+
+TEST_F(MainWindowLifecycle, RetryClearsTheLoginFieldsThatThePageHas) {
+    struct Case {
+        const char* name;
+        QStringList present;
+        QString focused;
+    };
+    const Case cases[] = {
+        {"both", {"ExamID", "ExamPass"}, "ExamID"},
+        {"no ExamID", {"ExamPass"}, ""},
+        {"no ExamPass", {"ExamID"}, "ExamID"},
+        {"neither", {}, ""},
+    };
+    form().Show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pane->elements.clear();
+        pane->focused.clear();
+        for (const QString& n : c.present)
+            pane->elements[n] = {QStringLiteral("typed")};
+        pane->elements[QStringLiteral("Other")] = {QStringLiteral("kept")};
+        st.svc.mainWindow.retry();
+        for (const QString& n : c.present)
+            EXPECT_EQ(pane->elements[n], QStringList{QString()}) << n.toStdString();
+        EXPECT_EQ(pane->elements[QStringLiteral("Other")], QStringList{QStringLiteral("kept")});
+        EXPECT_EQ(pane->focused, c.focused);
+        EXPECT_TRUE(frm->isLoaded());
+    }
 }
 
 TEST_F(MainWindowLifecycle, HooksRunOnClickAndTick) {

@@ -2,7 +2,6 @@
 // through its own buttons and keys while it is open and modal.
 #include "ui/dialogs/QtDialogHost.h"
 
-#include "platform/fake/FakePane.h"
 #include "ui/dialogs/frmEntryMiss.h"
 #include "ui/dialogs/frmShipai.h"
 #include "ui/dialogs/frmUserInfo.h"
@@ -173,19 +172,20 @@ TEST(EntryMiss, ShowsTheMessageAndIsGoneAfterItsButton) {
 
 // --- frmUserInfo --------------------------------------------------------------
 
-TEST(UserInfo, IntDlgResultFollowsTheAnswer) {
+TEST(UserInfo, ReturnsTheAnswerOrNothingForACloseWithoutAButton) {
     enum Action { Register, Correct, Escape, TitleBar };
     struct Case {
         Action action;
-        bool before, after;
+        std::optional<bool> answer;
     };
     const Case cases[] = {
-        {Register, false, true}, {Register, true, true},   {Correct, true, false},
-        {Correct, false, false}, {Escape, true, true},     {Escape, false, false},
-        {TitleBar, true, true},  {TitleBar, false, false},
+        {Register, true},
+        {Correct, false},
+        {Escape, std::nullopt},
+        {TitleBar, std::nullopt},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "action " << c.action << " from " << c.before);
+        SCOPED_TRACE(testing::Message() << "action " << c.action);
         QtDialogHost host;
         host.onDialogShown = [&](QDialog* d) {
             auto* f = as<frmUserInfo>(d);
@@ -204,9 +204,7 @@ TEST(UserInfo, IntDlgResultFollowsTheAnswer) {
                 break;
             }
         };
-        bool intDlgResult = c.before;
-        host.frmUserInfo({}, intDlgResult);
-        EXPECT_EQ(intDlgResult, c.after);
+        EXPECT_EQ(host.frmUserInfo({}), c.answer);
     }
 }
 
@@ -238,8 +236,7 @@ TEST(UserInfo, EachTextLandsInItsLabel) {
         EXPECT_EQ(f->lblTel->text(), t.lblTel);
         f->close();
     };
-    bool r = false;
-    host.frmUserInfo(t, r);
+    host.frmUserInfo(t);
 }
 
 // --- frmShipai ----------------------------------------------------------------
@@ -249,89 +246,70 @@ const QString kInstruction =
     QStringLiteral("認証をもう一度やり直す場合には［やり直し］ボタンを、中断してプログラムを終了"
                    "するには［中断］ボタンをクリックしてください。");
 
-TEST(Shipai, RetryClearsTheLoginFieldsThatThePageHas) {
+// The action of the button pressed runs while the dialog is still open; the
+// dialog closes right after it and says which button it was.
+TEST(Shipai, EachButtonRunsItsActionBeforeTheDialogCloses) {
     struct Case {
         const char* name;
-        QStringList present;
-        QString focused;
+        bool retry;
+        ShipaiChoice choice;
     };
-    const Case cases[] = {
-        {"both", {"ExamID", "ExamPass"}, "ExamID"},
-        {"no ExamID", {"ExamPass"}, ""},
-        {"no ExamPass", {"ExamID"}, "ExamID"},
-        {"neither", {}, ""},
-    };
+    const Case cases[] = {{"やり直し", true, ShipaiChoice::Retry},
+                          {"中断", false, ShipaiChoice::Abort}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakePane pane;
-        for (const QString& n : c.present)
-            pane.elements[n] = {QStringLiteral("typed")};
-        pane.elements[QStringLiteral("Other")] = {QStringLiteral("kept")};
         QtDialogHost host;
-        host.wbMain = &pane;
-        int mainClosed = 0;
-        host.closeMainWindow = [&] { ++mainClosed; };
+        QPointer<QDialog> dialog;
+        int retries = 0, aborts = 0;
+        bool openDuringAction = false;
+        const ShipaiActions actions{[&] {
+                                        ++retries;
+                                        openDuringAction = dialog && dialog->isVisible();
+                                    },
+                                    [&] {
+                                        ++aborts;
+                                        openDuringAction = dialog && dialog->isVisible();
+                                    }};
         bool closedAfterClick = false;
         host.onDialogShown = [&](QDialog* d) {
-            QTest::mouseClick(as<frmShipai>(d)->CancelButton, Qt::LeftButton);
+            dialog = d;
+            auto* f = as<frmShipai>(d);
+            QTest::mouseClick(c.retry ? f->CancelButton : f->OKButton, Qt::LeftButton);
             closedAfterClick = !d->isVisible();
         };
-        host.frmShipai({});
+        EXPECT_EQ(host.frmShipai({}, actions), c.choice);
+        EXPECT_TRUE(openDuringAction);
         EXPECT_TRUE(closedAfterClick);
-        for (const QString& n : c.present)
-            EXPECT_EQ(pane.elements[n], QStringList{QString()}) << n.toStdString();
-        EXPECT_EQ(pane.elements[QStringLiteral("Other")], QStringList{QStringLiteral("kept")});
-        EXPECT_EQ(pane.focused, c.focused);
-        EXPECT_EQ(mainClosed, 0);
+        EXPECT_EQ(retries, c.retry ? 1 : 0);
+        EXPECT_EQ(aborts, c.retry ? 0 : 1);
     }
 }
 
-TEST(Shipai, AbortClosesTheMainWindowFirstAndLeavesNoWindow) {
+TEST(Shipai, AbortThatClosesTheMainWindowLeavesNoWindow) {
     QWidget mainWindow;
     mainWindow.setWindowTitle(QStringLiteral("main"));
     mainWindow.show();
-    FakePane pane;
-    pane.elements[QStringLiteral("ExamID")] = {QStringLiteral("A123")};
-
     QtDialogHost host;
-    host.wbMain = &pane;
-    QPointer<QDialog> dialog;
-    bool dialogOpenWhenMainClosed = false;
-    host.closeMainWindow = [&] {
-        dialogOpenWhenMainClosed = dialog && dialog->isVisible();
-        mainWindow.close();
-    };
     host.onDialogShown = [&](QDialog* d) {
-        dialog = d;
         QTest::mouseClick(as<frmShipai>(d)->OKButton, Qt::LeftButton);
     };
-    host.frmShipai({});
-    EXPECT_TRUE(dialogOpenWhenMainClosed);
-    EXPECT_EQ(pane.elements[QStringLiteral("ExamID")], QStringList{QStringLiteral("A123")});
+    host.frmShipai({}, {nullptr, [&] { mainWindow.close(); }});
     for (QWidget* w : QApplication::topLevelWidgets())
         EXPECT_FALSE(w->isVisible()) << w->metaObject()->className() << " still open";
 }
 
 TEST(Shipai, CloseWithoutAButtonDoesNothing) {
     for (Leave how : {Leave::Escape, Leave::TitleBarClose}) {
-        FakePane pane;
-        pane.elements[QStringLiteral("ExamID")] = {QStringLiteral("A123")};
         QtDialogHost host;
-        host.wbMain = &pane;
-        int mainClosed = 0;
-        host.closeMainWindow = [&] { ++mainClosed; };
+        int actions = 0;
         host.onDialogShown = [&](QDialog* d) { leave(d, how); };
-        host.frmShipai({});
-        EXPECT_EQ(mainClosed, 0);
-        EXPECT_EQ(pane.elements[QStringLiteral("ExamID")], QStringList{QStringLiteral("A123")});
-        EXPECT_TRUE(pane.focused.isEmpty());
+        EXPECT_EQ(host.frmShipai({}, {[&] { ++actions; }, [&] { ++actions; }}), ShipaiChoice::None);
+        EXPECT_EQ(actions, 0);
     }
 }
 
 TEST(Shipai, ReplacedTextsDoNotCarryOverToTheNextShowing) {
-    FakePane pane;
     QtDialogHost host;
-    host.wbMain = &pane;
     std::vector<std::array<QString, 3>> seen;
     host.onDialogShown = [&](QDialog* d) {
         auto* f = as<frmShipai>(d);
@@ -340,8 +318,9 @@ TEST(Shipai, ReplacedTextsDoNotCarryOverToTheNextShowing) {
     };
     host.frmShipai({QStringLiteral("サーバーに接続できませんでした。"),
                     QStringLiteral("接続エラー\r\n(12029)"),
-                    QStringLiteral("ネットワークを確認してください。")});
-    host.frmShipai({std::nullopt, QStringLiteral("試験番号が違います。"), std::nullopt});
+                    QStringLiteral("ネットワークを確認してください。")},
+                   {});
+    host.frmShipai({std::nullopt, QStringLiteral("試験番号が違います。"), std::nullopt}, {});
 
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0][0], QStringLiteral("サーバーに接続できませんでした。"));

@@ -1,4 +1,4 @@
-#include "platform/qt/OffUiThread.h"
+#include "platform/OffUiThread.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -3,7 +3,44 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace brevik;
+
+TEST(LaunchIdNumber, TakesTheLeadingNumberRoundedHalfToEven) {
+    const struct {
+        const char* text;
+        qint32 expected;
+    } cases[] = {
+        {"12345", 12345},
+        {"REHEARSAL", 0},
+        {"rehearsal2", 0},
+        {"", 0},
+        {"12.5", 12},
+        {"13.5", 14},
+        {"-2.5", -2},
+        {"0.5", 0},
+        {"1.5", 2},
+        {"12.51", 13},
+        {"  42abc", 42},
+        {"7-8", 7},
+        {"-17", -17},
+        {"+9", 9},
+        {"1e3", 1000},
+        {"2E", 2},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"x12", 0},
+        {"１２", 0}, // full-width digits are not a number
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LaunchIdNumber(QString::fromUtf8(c.text)), c.expected) << c.text;
+}
+
+TEST(LaunchIdNumber, NumbersBeyond32BitsAreAnError) {
+    for (const char* text : {"2147483648", "-2147483649", "123456789012", "2147483647.5", "1e10"})
+        EXPECT_THROW(LaunchIdNumber(QString::fromLatin1(text)), std::overflow_error) << text;
+}
 
 TEST(LaunchList, EmptyTextBuildsTheRehearsalList) {
     const QDateTime now(QDate(2009, 3, 7), QTime(14, 5, 33));

@@ -1,0 +1,2 @@
+#include "platform/Desktop.h"
+#include "platform/x11/X11Desktop.h"

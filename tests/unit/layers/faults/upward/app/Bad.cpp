@@ -1,0 +1,3 @@
+#include "app/Own.h"
+#include "flow/Session.h"
+#include "platform/Errors.h"
