@@ -1,6 +1,7 @@
 // brevik: the desktop client of a timed practice exam.
 #include "app/BrevikApplication.h"
 #include "app/Defaults.h"
+#include "app/DesktopEntries.h"
 #include "app/InstanceLock.h"
 #include "app/Layout.h"
 #include "app/Options.h"
@@ -65,7 +66,7 @@ int resendPending() {
     try {
         const QString programFolder =
             QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
-        ReadServerSettings(st, ProgramLayout(programFolder).siteSettings);
+        ReadSettings(st, ProgramLayout(programFolder).siteSettings);
         st.strResultPath = GetResultFolder();
     } catch (const FolderError& e) {
         std::fprintf(stderr, "brevik: cannot use folder %s: %s\n", qPrintable(e.path),
@@ -165,6 +166,11 @@ int main(int argc, char** argv) {
 
     Session session(st);
     session.start();
+    // The first screen is up: the installed applications' roles are read
+    // meanwhile; until they arrive the guard knows its fixed rows only.
+    ReadRoleTableInBackground(st.guardRoles, [&desktop](std::shared_ptr<const RoleTable> table) {
+        desktop.SetRoleTable(std::move(table));
+    });
     if (run)
         run->begin(session);
     const int rc = app.exec();

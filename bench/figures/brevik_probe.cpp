@@ -8,6 +8,7 @@
 
 #include "app/BrevikApplication.h"
 #include "app/Defaults.h"
+#include "app/DesktopEntries.h"
 #include "app/InstanceLock.h"
 #include "app/Startup.h"
 #include "content/ContentReader.h"
@@ -44,6 +45,11 @@ public:
     WindowId FindWindow(const QString& c, const std::optional<QString>& t) override {
         return d.FindWindow(c, t);
     }
+    WindowId FindWindowByRole(AppRole r, const std::optional<QString>& t,
+                              std::span<const WindowId> skip) override {
+        return d.FindWindowByRole(r, t, skip);
+    }
+    void SetRoleTable(std::shared_ptr<const RoleTable> t) override { d.SetRoleTable(std::move(t)); }
     bool RequestClose(WindowId w) override { return d.RequestClose(w); }
     void SetForegroundWindow(WindowId w) override { d.SetForegroundWindow(w); }
     void KeyEvent(int vk, bool up) override { d.KeyEvent(vk, up); }
@@ -134,6 +140,12 @@ int main(int argc, char** argv) {
     Session session(st);
     session.start();
     bench::figure("stage_shown_ms", bench::msSinceLaunch());
+    // As main does: the desktop entries are read while the first screen paints.
+    const double rolesStart = bench::msSinceLaunch();
+    ReadRoleTableInBackground(st.guardRoles, [&, rolesStart](std::shared_ptr<const RoleTable> t) {
+        bench::figure("role_table_ms", bench::msSinceLaunch() - rolesStart);
+        desktop.SetRoleTable(std::move(t));
+    });
     if (reader)
         bench::figure("content_wait_ms", double(reader->waitedUs()) / 1000.0);
     frmMain& main = session.main();

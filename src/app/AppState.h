@@ -1,6 +1,7 @@
 #pragma once
 // The program-wide values of one run: created in main (or by a test) and
 // passed by reference. Nothing else in the program is mutable and global.
+#include "platform/AppRoles.h"
 #include "platform/Services.h"
 
 #include <QString>
@@ -37,6 +38,7 @@ struct AppState {
     QString strDbPassword;
     QString strCredential; // Base64 of "user:password" for the Authorization header
     QString strCaFile;     // extra CA bundle, empty for the system's
+    OperatorRoles guardRoles; // [guard] of setting.ini: names added to a role or exempted
     // Bounds of one request (see HttpGetBytes): connection, no data at all,
     // the whole request, and the least a begun reply must bring per window.
     int connectTimeoutMs = 30000;

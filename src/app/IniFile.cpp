@@ -26,9 +26,11 @@ bool missing(const QString& path) {
 }
 } // namespace
 
-IniSection ReadIniSection(const QString& path, const QString& section, const QStringList& keys,
-                          bool ours) {
-    IniSection out;
+IniFile ReadIniFile(const QString& path, const QHash<QString, QStringList>& keysBySection,
+                    bool ours) {
+    IniFile out;
+    for (auto it = keysBySection.cbegin(); it != keysBySection.cend(); ++it)
+        out.sections.insert(it.key().toLower(), {});
     auto problem = [&](int line, const QString& what) { out.problems.append({line, what}); };
     QByteArray bytes;
     try {
@@ -49,8 +51,11 @@ IniSection ReadIniSection(const QString& path, const QString& section, const QSt
     }
     if (bytes.startsWith("\xef\xbb\xbf"))
         bytes.remove(0, 3);
+    out.read = true;
 
-    enum { Before, In, After } where = Before;
+    // The section the lines belong to: one we read (the first of its name), or none.
+    IniSection* in = nullptr;
+    QStringList keys;
     int lineNo = 0;
     for (const QByteArray& raw : bytes.split('\n')) {
         ++lineNo;
@@ -67,14 +72,22 @@ IniSection ReadIniSection(const QString& path, const QString& section, const QSt
             const qsizetype end = line.indexOf(u']');
             if (end < 0)
                 problem(lineNo, QStringLiteral("section name without its closing \"]\""));
-            const QString name = (end < 0 ? line.mid(1) : line.mid(1, end - 1)).trimmed();
-            const bool match = name.compare(section, Qt::CaseInsensitive) == 0;
-            if (match && where != Before)
-                problem(lineNo, QStringLiteral("a second [%1] section: ignored").arg(section));
-            where = match && where == Before ? In : where == In ? After : where;
+            const QString name = (end < 0 ? line.mid(1) : line.mid(1, end - 1)).trimmed().toLower();
+            in = nullptr;
+            if (auto it = out.sections.find(name); it != out.sections.end()) {
+                if (it->found) {
+                    problem(lineNo, QStringLiteral("a second [%1] section: ignored").arg(name));
+                } else {
+                    it->found = true;
+                    in = &*it;
+                    for (auto k = keysBySection.cbegin(); k != keysBySection.cend(); ++k)
+                        if (k.key().toLower() == name)
+                            keys = k.value();
+                }
+            }
             continue;
         }
-        if (where != In)
+        if (!in)
             continue;
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0) {
@@ -86,10 +99,10 @@ IniSection ReadIniSection(const QString& path, const QString& section, const QSt
             problem(lineNo, QStringLiteral("unknown key \"%1\": ignored").arg(key.left(40)));
             continue;
         }
-        if (out.values.contains(key)) {
+        if (in->values.contains(key)) {
             problem(lineNo, QStringLiteral("%1 given again: the first one (line %2) counts")
                                 .arg(key)
-                                .arg(out.values.value(key).line));
+                                .arg(in->values.value(key).line));
             continue;
         }
         QString value = unquote(line.mid(eq + 1).trimmed());
@@ -99,11 +112,18 @@ IniSection ReadIniSection(const QString& path, const QString& section, const QSt
                                 .arg(kMaxValue));
             value.truncate(kMaxValue);
         }
-        out.values.insert(key, {value, lineNo});
+        in->values.insert(key, {value, lineNo});
     }
-    out.found = where != Before;
-    if (!out.found)
-        problem(0, QStringLiteral("has no [%1] section").arg(section));
+    return out;
+}
+
+IniSection ReadIniSection(const QString& path, const QString& section, const QStringList& keys,
+                          bool ours) {
+    IniFile file = ReadIniFile(path, {{section, keys}}, ours);
+    IniSection out = file.sections.value(section.toLower());
+    out.problems = file.problems;
+    if (file.read && !out.found)
+        out.problems.append({0, QStringLiteral("has no [%1] section").arg(section)});
     return out;
 }
 

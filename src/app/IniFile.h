@@ -36,6 +36,17 @@ struct IniSection {
 IniSection ReadIniSection(const QString& path, const QString& section, const QStringList& keys,
                           bool ours = false);
 
+// Several sections in one reading, each with the keys it knows (section name
+// in lower case -> keys). Every problem of the file is listed once, in
+// problems; a missing section is not one (found says it).
+struct IniFile {
+    QHash<QString, IniSection> sections; // by section name in lower case
+    QList<IniProblem> problems;
+    bool read = false; // the file was there and was read as text
+};
+IniFile ReadIniFile(const QString& path, const QHash<QString, QStringList>& keysBySection,
+                    bool ours = false);
+
 // One value (empty when the file, section or key is missing or unreadable).
 QString ReadIniString(const QString& path, const QString& section, const QString& key);
 

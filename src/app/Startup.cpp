@@ -6,6 +6,7 @@
 #include "app/LaunchArgs.h"
 #include "app/Layout.h"
 #include "app/WorkFolders.h"
+#include "platform/AppRoles.h"
 #include "platform/DialogHost.h"
 
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,9 +124,82 @@ QString siteFileFault(const QString& path) {
     return {};
 }
 
+// The keys of [guard]: a role each, and the names the venue allows.
+struct GuardKey {
+    const char* key;
+    AppRoles roles; // 0: exempt
+};
+constexpr GuardKey kGuardKeys[] = {
+    {"browser", roleBit(AppRole::WebBrowser)},
+    {"mail", roleBit(AppRole::Email)},
+    {"spreadsheet", roleBit(AppRole::Spreadsheet)},
+    {"word-processor", roleBit(AppRole::WordProcessor)},
+    {"database", roleBit(AppRole::Database)},
+    {"text-editor", roleBit(AppRole::TextEditor)},
+    {"file-manager", roleBit(AppRole::FileManager)},
+    {"exempt", 0},
+};
+
+// Why a name in [guard] cannot be used, or empty when it can.
+QString guardNameFault(const QString& name) {
+    for (const QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("holds a control character");
+    if (name.size() > 255)
+        return QStringLiteral("is longer than 255 characters");
+    if (name.contains(u'/'))
+        return QStringLiteral("is a path; give the entry's file name without \".desktop\"");
+    for (const QChar c : {u'*', u'?', u'['})
+        if (name.contains(c))
+            return QStringLiteral("holds \"%1\"; names are compared whole, without patterns")
+                .arg(c);
+    return {};
+}
+
+// The [guard] section: each key a list of names separated by "," or ";".
+// problem gets the key the value came from, so its file can be named.
+OperatorRoles guardRules(const IniSection& sec,
+                         const std::function<void(int, const QString&, const QString&)>& problem) {
+    OperatorRoles rules;
+    QHash<QString, int> exemptLine;
+    for (const GuardKey& k : kGuardKeys) {
+        const IniValue v = sec.values.value(QLatin1String(k.key));
+        static const QRegularExpression sep(QStringLiteral("[,;]"));
+        for (QString name : v.value.split(sep, Qt::SkipEmptyParts)) {
+            name = name.trimmed();
+            if (name.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive))
+                name.chop(8);
+            if (name.isEmpty())
+                continue;
+            if (const QString fault = guardNameFault(name); !fault.isEmpty()) {
+                problem(v.line,
+                        QStringLiteral("%1: \"%2\" %3: ignored")
+                            .arg(QLatin1String(k.key), printable(name), fault),
+                        QLatin1String(k.key));
+                continue;
+            }
+            const QString lower = name.toLower();
+            if (k.roles) {
+                rules.added[lower] |= k.roles;
+            } else {
+                rules.exempt.insert(lower);
+                exemptLine.insert(lower, v.line);
+            }
+        }
+    }
+    for (auto it = exemptLine.cbegin(); it != exemptLine.cend(); ++it)
+        if (rules.added.contains(it.key()))
+            problem(it.value(),
+                    QStringLiteral("exempt: \"%1\" is also given a role; the "
+                                   "exemption holds")
+                        .arg(printable(it.key())),
+                    QStringLiteral("exempt"));
+    return rules;
+}
+
 } // namespace
 
-QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
+QStringList ReadSettings(AppState& st, const QString& siteFile) {
     const QString host = QStringLiteral("https://" BREVIK_SERVER_HOST);
     st.strRegisterUrl = host + QLatin1String(kRegisterPath);
     st.strResultUrl = host + QLatin1String(kResultPath);
@@ -135,19 +210,29 @@ QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
     const QString file = settingFile();
     // Only our own regular file of a sane size; every problem is named, and
     // what is missing or refused keeps its built-in value.
+    QStringList guardKeys;
+    for (const GuardKey& k : kGuardKeys)
+        guardKeys << QLatin1String(k.key);
     const QStringList keys = {QStringLiteral("register"), QStringLiteral("result"),
                               QStringLiteral("credential"), QStringLiteral("cafile")};
-    IniSection ini = ReadIniSection(file, QStringLiteral("server"), keys, /*ours=*/true);
+    const QHash<QString, QStringList> sections = {{QStringLiteral("server"), keys},
+                                                  {QStringLiteral("guard"), guardKeys}};
+    const IniFile read = ReadIniFile(file, sections, /*ours=*/true);
+    IniSection ini = read.sections.value(QStringLiteral("server"));
+    IniSection guard = read.sections.value(QStringLiteral("guard"));
     QStringList problems;
     auto problem = [&](int line, const QString& what, const QString& in = QString()) {
         const QString& f = in.isEmpty() ? file : in;
         problems << (line > 0 ? QStringLiteral("%1:%2: %3").arg(f).arg(line).arg(what)
                               : QStringLiteral("%1: %2").arg(f, what));
     };
-    for (const IniProblem& p : ini.problems)
+    for (const IniProblem& p : read.problems)
         problem(p.line, p.what + (p.line == 0 && p.what.endsWith(QLatin1String("not read"))
                                       ? QStringLiteral("; built-in values used")
                                       : QString()));
+    // A file with the guard's section alone leaves the server's values built in.
+    if (read.read && !ini.found && !guard.found)
+        problem(0, QStringLiteral("has no [server] section"));
     // The venue's system-wide file gives the keys the examinee's own leaves
     // unset (missing or empty); its values are checked the same way.
     QHash<QString, QString> fromSite; // key -> the file its value came from
@@ -155,14 +240,23 @@ QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
         if (const QString fault = siteFileFault(siteFile); !fault.isEmpty()) {
             problem(0, fault, siteFile);
         } else {
-            const IniSection site = ReadIniSection(siteFile, QStringLiteral("server"), keys);
-            for (const IniProblem& p : site.problems)
+            const IniFile siteRead = ReadIniFile(siteFile, sections);
+            for (const IniProblem& p : siteRead.problems)
                 problem(p.line, p.what, siteFile);
+            const IniSection site = siteRead.sections.value(QStringLiteral("server"));
             for (const QString& key : keys)
                 if (ini.values.value(key).value.isEmpty() &&
                     !site.values.value(key).value.isEmpty()) {
                     ini.values.insert(key, site.values.value(key));
                     fromSite.insert(key, siteFile);
+                }
+            // The venue's guard names apply where the examinee's file has none.
+            const IniSection siteGuard = siteRead.sections.value(QStringLiteral("guard"));
+            for (const QString& key : guardKeys)
+                if (guard.values.value(key).value.isEmpty() &&
+                    !siteGuard.values.value(key).value.isEmpty()) {
+                    guard.values.insert(key, siteGuard.values.value(key));
+                    fromSite.insert(QStringLiteral("guard.") + key, siteFile);
                 }
         }
     }
@@ -199,6 +293,9 @@ QStringList ReadServerSettings(AppState& st, const QString& siteFile) {
                         .arg(printable(v.value)),
                     fromSite.value(QStringLiteral("cafile")));
     }
+    st.guardRoles = guardRules(guard, [&](int line, const QString& what, const QString& key) {
+        problem(line, what, fromSite.value(QStringLiteral("guard.") + key));
+    });
     for (const QString& p : problems)
         std::fprintf(stderr, "brevik: %s\n", qPrintable(p));
     return problems;
@@ -242,7 +339,7 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     }
 
     try {
-        ReadServerSettings(st, layout.siteSettings);
+        ReadSettings(st, layout.siteSettings);
         st.strUserAgent = QLatin1String(kUserAgent);
         st.strDbPassword = QLatin1String(kDbPassword);
         st.strAppPath = AppFolder(programFolder);

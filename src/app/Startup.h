@@ -24,13 +24,14 @@ bool DisplayIs96Dpi();
 // The application folder with exactly one final "/".
 QString AppFolder(const QString& programFolder);
 
-// The endpoints, credential and CA file from setting.ini, each falling back to
-// the built-in value when missing, empty or refused: an endpoint that is not
-// https://, a credential that is not the Base64 of user:password or holds a
-// control character. siteFile (the venue's system-wide setting.ini, empty for
-// none) gives the values that the examinee's own file does not set. Every
-// problem with a file is written to stderr (file, line, what) and returned.
-// Throws FolderError when the settings folder cannot be used.
-QStringList ReadServerSettings(AppState& st, const QString& siteFile = QString());
+// setting.ini: the endpoints, credential and CA file of [server], each falling
+// back to the built-in value when missing, empty or refused (an endpoint that
+// is not https://, a credential that is not the Base64 of user:password or
+// holds a control character), and the guard's roles of [guard] (a name that
+// cannot be one is left out). siteFile (the venue's system-wide setting.ini,
+// empty for none) gives the values that the examinee's own file does not set.
+// Every problem with a file is written to stderr (file, line, what) and
+// returned. Throws FolderError when the settings folder cannot be used.
+QStringList ReadSettings(AppState& st, const QString& siteFile = QString());
 
 } // namespace brevik

@@ -2,6 +2,8 @@
 
 #include "platform/Errors.h"
 
+#include <algorithm>
+
 namespace brevik {
 
 namespace {
@@ -12,51 +14,63 @@ using enum GuardAction;
 // the Linux applications in the same roles (class = WM_CLASS class part). Filtered by
 // one column, the rows give each watcher's list in its own order.
 constexpr WatchEntry kWatchTable[] = {
-    {"IEFrame", nullptr, nullptr, Close, EscClose},
-    {"XLMAIN", nullptr, nullptr, Close, None},
-    {"OpusApp", nullptr, nullptr, Close, None},
-    {"OMain", nullptr, nullptr, Close, None},
-    {"Notepad", nullptr, nullptr, None, EscClose},
-    {"rctrl_renwnd32", nullptr, nullptr, Close, EscClose},
-    {"Outlook Express Browser Class", nullptr, nullptr, Close, EscClose},
-    {"CabinetWClass", "ヴァルネブレビク", nullptr, Close, None},
-    {"CabinetWClass", "brevik", nullptr, Close, Close},
-    {"CabinetWClass", "brevik_result", nullptr, Close, Close},
+    {"IEFrame", 0, nullptr, nullptr, Close, EscClose},
+    {"XLMAIN", 0, nullptr, nullptr, Close, None},
+    {"OpusApp", 0, nullptr, nullptr, Close, None},
+    {"OMain", 0, nullptr, nullptr, Close, None},
+    {"Notepad", 0, nullptr, nullptr, None, EscClose},
+    {"rctrl_renwnd32", 0, nullptr, nullptr, Close, EscClose},
+    {"Outlook Express Browser Class", 0, nullptr, nullptr, Close, EscClose},
+    {"CabinetWClass", 0, "ヴァルネブレビク", nullptr, Close, None},
+    {"CabinetWClass", 0, "brevik", nullptr, Close, Close},
+    {"CabinetWClass", 0, "brevik_result", nullptr, Close, Close},
 
     // Browsers.
-    {"firefox-esr", nullptr, nullptr, Close, EscClose},
-    {"firefox", nullptr, nullptr, Close, EscClose},
-    {"Chromium", nullptr, nullptr, Close, EscClose},
-    {"Google-chrome", nullptr, nullptr, Close, EscClose},
+    {"firefox-esr", 0, nullptr, nullptr, Close, EscClose},
+    {"firefox", 0, nullptr, nullptr, Close, EscClose},
+    {"Chromium", 0, nullptr, nullptr, Close, EscClose},
+    {"Google-chrome", 0, nullptr, nullptr, Close, EscClose},
     // Office suite: spreadsheet, word processor, database (before the exam only).
-    {"libreoffice-calc", nullptr, nullptr, Close, None},
-    {"libreoffice-writer", nullptr, nullptr, Close, None},
-    {"libreoffice-base", nullptr, nullptr, Close, None},
+    {"libreoffice-calc", 0, nullptr, nullptr, Close, None},
+    {"libreoffice-writer", 0, nullptr, nullptr, Close, None},
+    {"libreoffice-base", 0, nullptr, nullptr, Close, None},
     // Text editors (during the exam only).
-    {"Gedit", nullptr, nullptr, None, EscClose},
-    {"gnome-text-editor", nullptr, nullptr, None, EscClose},
-    {"Mousepad", nullptr, nullptr, None, EscClose},
-    {"kate", nullptr, nullptr, None, EscClose},
+    {"Gedit", 0, nullptr, nullptr, None, EscClose},
+    {"gnome-text-editor", 0, nullptr, nullptr, None, EscClose},
+    {"Mousepad", 0, nullptr, nullptr, None, EscClose},
+    {"kate", 0, nullptr, nullptr, None, EscClose},
     // Mail.
-    {"thunderbird-default", nullptr, nullptr, Close, EscClose},
-    {"thunderbird", nullptr, nullptr, Close, EscClose},
-    {"Evolution", nullptr, nullptr, Close, EscClose},
+    {"thunderbird-default", 0, nullptr, nullptr, Close, EscClose},
+    {"thunderbird", 0, nullptr, nullptr, Close, EscClose},
+    {"Evolution", 0, nullptr, nullptr, Close, EscClose},
     // File managers showing the program's folders.
-    {"org.gnome.Nautilus", "ヴァルネブレビク", nullptr, Close, None},
-    {"Thunar", "ヴァルネブレビク", "%1 - Thunar", Close, None},
-    {"dolphin", "ヴァルネブレビク", "%1 — Dolphin", Close, None},
-    {"Nemo", "ヴァルネブレビク", nullptr, Close, None},
-    {"Pcmanfm", "ヴァルネブレビク", nullptr, Close, None},
-    {"org.gnome.Nautilus", "brevik", nullptr, Close, Close},
-    {"Thunar", "brevik", "%1 - Thunar", Close, Close},
-    {"dolphin", "brevik", "%1 — Dolphin", Close, Close},
-    {"Nemo", "brevik", nullptr, Close, Close},
-    {"Pcmanfm", "brevik", nullptr, Close, Close},
-    {"org.gnome.Nautilus", "brevik_result", nullptr, Close, Close},
-    {"Thunar", "brevik_result", "%1 - Thunar", Close, Close},
-    {"dolphin", "brevik_result", "%1 — Dolphin", Close, Close},
-    {"Nemo", "brevik_result", nullptr, Close, Close},
-    {"Pcmanfm", "brevik_result", nullptr, Close, Close},
+    {"org.gnome.Nautilus", 0, "ヴァルネブレビク", nullptr, Close, None},
+    {"Thunar", 0, "ヴァルネブレビク", "%1 - Thunar", Close, None},
+    {"dolphin", 0, "ヴァルネブレビク", "%1 — Dolphin", Close, None},
+    {"Nemo", 0, "ヴァルネブレビク", nullptr, Close, None},
+    {"Pcmanfm", 0, "ヴァルネブレビク", nullptr, Close, None},
+    {"org.gnome.Nautilus", 0, "brevik", nullptr, Close, Close},
+    {"Thunar", 0, "brevik", "%1 - Thunar", Close, Close},
+    {"dolphin", 0, "brevik", "%1 — Dolphin", Close, Close},
+    {"Nemo", 0, "brevik", nullptr, Close, Close},
+    {"Pcmanfm", 0, "brevik", nullptr, Close, Close},
+    {"org.gnome.Nautilus", 0, "brevik_result", nullptr, Close, Close},
+    {"Thunar", 0, "brevik_result", "%1 - Thunar", Close, Close},
+    {"dolphin", 0, "brevik_result", "%1 — Dolphin", Close, Close},
+    {"Nemo", 0, "brevik_result", nullptr, Close, Close},
+    {"Pcmanfm", 0, "brevik_result", nullptr, Close, Close},
+
+    // Every other application in these roles, as its desktop entry (or the
+    // venue's setting.ini) says: the rows of the same role above, by role.
+    {nullptr, roleBit(AppRole::WebBrowser), nullptr, nullptr, Close, EscClose},
+    {nullptr, roleBit(AppRole::Email), nullptr, nullptr, Close, EscClose},
+    {nullptr, roleBit(AppRole::Spreadsheet), nullptr, nullptr, Close, None},
+    {nullptr, roleBit(AppRole::WordProcessor), nullptr, nullptr, Close, None},
+    {nullptr, roleBit(AppRole::Database), nullptr, nullptr, Close, None},
+    {nullptr, roleBit(AppRole::TextEditor), nullptr, nullptr, None, EscClose},
+    {nullptr, roleBit(AppRole::FileManager), "ヴァルネブレビク", nullptr, Close, None},
+    {nullptr, roleBit(AppRole::FileManager), "brevik", nullptr, Close, Close},
+    {nullptr, roleBit(AppRole::FileManager), "brevik_result", nullptr, Close, Close},
 };
 
 constexpr int kVkEscape = 27;
@@ -75,7 +89,11 @@ void send_key(Desktop& desktop, int vk) {
 DesktopGuard::DesktopGuard(Desktop& desktop) : desktop_(desktop) {
     // Converted once: a tick allocates nothing for the table.
     for (const WatchEntry& w : kWatchTable) {
-        Entry e{QString::fromLatin1(w.windowClass), std::nullopt, std::nullopt, w.preExam,
+        Entry e{QString::fromLatin1(w.windowClass),
+                w.role,
+                std::nullopt,
+                std::nullopt,
+                w.preExam,
                 w.inExam};
         if (w.title) {
             e.title = QString::fromUtf8(w.title);
@@ -84,16 +102,27 @@ DesktopGuard::DesktopGuard(Desktop& desktop) : desktop_(desktop) {
         }
         entries_.push_back(std::move(e));
     }
+    handled_.reserve(entries_.size());
 }
 
 WindowId DesktopGuard::find(const Entry& e) {
-    WindowId w = desktop_.FindWindow(e.windowClass, e.title);
-    if (!w && e.decorated)
-        w = desktop_.FindWindow(e.windowClass, e.decorated);
+    WindowId w = 0;
+    if (e.role) {
+        w = desktop_.FindWindowByRole(AppRole(e.role), e.title, handled_);
+    } else {
+        w = desktop_.FindWindow(e.windowClass, e.title);
+        if (!w && e.decorated)
+            w = desktop_.FindWindow(e.windowClass, e.decorated);
+        if (w && std::find(handled_.begin(), handled_.end(), w) != handled_.end())
+            w = 0;
+    }
+    if (w)
+        handled_.push_back(w);
     return w;
 }
 
 void DesktopGuard::PreExamTick() {
+    handled_.clear();
     for (const Entry& e : entries_)
         if (e.preExam == Close)
             if (WindowId w = find(e))
@@ -101,6 +130,7 @@ void DesktopGuard::PreExamTick() {
 }
 
 void DesktopGuard::InExamTick(QWidget* examScreen) {
+    handled_.clear();
     // The applications first, then the folder windows, like the two lists' order.
     for (const Entry& e : entries_) {
         if (e.inExam != EscClose)

@@ -18,10 +18,12 @@ enum class GuardAction {
     EscClose, // foreground, Esc, close request
 };
 
-// One row of the watch table: a window class and, where given, its exact
-// title; `decorated` is the title as a file manager shows it ("%1 - Thunar").
+// One row of the watch table: a window class, or (windowClass nullptr) the
+// windows of every application in a role, and, where given, the exact title;
+// `decorated` is the title as a file manager shows it ("%1 - Thunar").
 struct WatchEntry {
     const char* windowClass;
+    AppRoles role;         // one role bit, with windowClass nullptr
     const char* title;     // UTF-8; nullptr: any title
     const char* decorated; // nullptr: the plain title only
     GuardAction preExam;
@@ -49,6 +51,7 @@ public:
 private:
     struct Entry {
         QString windowClass;
+        AppRoles role; // 0: by class
         std::optional<QString> title, decorated;
         GuardAction preExam, inExam;
     };
@@ -56,6 +59,9 @@ private:
 
     Desktop& desktop_;
     std::vector<Entry> entries_;
+    // The windows one tick has dealt with: a window that a class row and a
+    // role row (or two roles) both name gets one request per tick.
+    std::vector<WindowId> handled_;
 };
 
 } // namespace brevik

@@ -1,8 +1,12 @@
 #pragma once
 // Operations on the desktop's windows, keyboard and clock.
+#include "platform/AppRoles.h"
+
 #include <QString>
 #include <QtGlobal>
+#include <memory>
 #include <optional>
+#include <span>
 
 class QWidget;
 
@@ -34,6 +38,16 @@ public:
     // title is given, whose title matches exactly; 0 when there is none.
     virtual WindowId FindWindow(const QString& windowClass,
                                 const std::optional<QString>& title = std::nullopt) = 0;
+    // One top-level window of an application in the given role (as its
+    // desktop entry or the operator says) whose title, when one is given,
+    // matches exactly; windows in skip are passed over. 0 when there is none.
+    virtual WindowId FindWindowByRole(AppRole role,
+                                      const std::optional<QString>& title = std::nullopt,
+                                      std::span<const WindowId> skip = {}) = 0;
+    // The table that gives windows their roles; until one is set no window has
+    // a role. Each window is matched once, when it appears or its class or
+    // hints change.
+    virtual void SetRoleTable(std::shared_ptr<const RoleTable> table) = 0;
     // Close request as the window's own close button would make it; waits a
     // bounded time for the window to handle it. True when it went away.
     virtual bool RequestClose(WindowId window) = 0;

@@ -28,6 +28,17 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
     return true;
 }
 
+bool tickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
+               int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs) {
+        tick();
+        waitUntil([] { return false; }, 10);
+    }
+    return done();
+}
+
 bool copySampleData(const QString& dataFolder) {
     QDir().mkpath(dataFolder + QStringLiteral("images"));
     for (const char* f : {"qfile.dat", "exam.dat", "images/pass.gif", "images/fail.gif"})

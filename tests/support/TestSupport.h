@@ -16,6 +16,10 @@ QString sourceDir();
 QString binaryDir();
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
+// Calls tick() every 10 ms, processing events between, until done() holds or
+// timeoutMs passes; returns done().
+bool tickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
+               int timeoutMs = 3000);
 // A real run's launch list.
 inline const QString kRealLaunch = QStringLiteral(
     "TEST TYPE = 8,試験実施日時 = 2026/12/10 10:00,試験名 = ルドリン3級,試験ファイル = f,"

@@ -4,10 +4,11 @@
 //
 //   testwin [--class C] [--name N] [--title T] [--net-title T] [--wm-title T]
 //           [--ignore-close] [--no-delete] [--strut-top PX] [--log FILE]
-//           [--later-ms MS --later-class C --later-title T]
+//           [--later-ms MS --later-class C --later-title T] [--prop ATOM=TEXT]...
 //
 // --later-* changes WM_CLASS and both titles MS milliseconds after the window
 // is mapped, like an application that turns one window into another.
+// --prop sets a UTF8_STRING property ("_GTK_APPLICATION_ID=org.example.App").
 //
 // Log lines: "ready <ms>", "delete <ms>", "key <keysym hex> <ms>",
 // "keyup <keysym hex> <ms>", "focus <ms>".
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
     bool ignoreClose = false, noDelete = false;
     int strutTop = 0, laterMs = -1;
     std::string laterClass, laterTitle;
+    std::vector<std::string> props;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -97,6 +99,8 @@ int main(int argc, char** argv) {
             laterClass = next();
         else if (a == "--later-title")
             laterTitle = next();
+        else if (a == "--prop")
+            props.push_back(next());
         else if (a == "--log")
             logPath = next();
         else {
@@ -141,6 +145,9 @@ int main(int argc, char** argv) {
     if (!wmTitle.empty())
         setText(c, w, XCB_ATOM_WM_NAME, isAscii(wmTitle) ? xcb_atom_t(XCB_ATOM_STRING) : UTF8,
                 wmTitle);
+    for (const std::string& p : props)
+        if (const size_t eq = p.find('='); eq != std::string::npos)
+            setText(c, w, atom(c, p.substr(0, eq).c_str()), UTF8, p.substr(eq + 1));
     const xcb_atom_t WM_PROTOCOLS = atom(c, "WM_PROTOCOLS");
     const xcb_atom_t WM_DELETE_WINDOW = atom(c, "WM_DELETE_WINDOW");
     if (!noDelete)

@@ -9,6 +9,21 @@ WindowId FakeDesktop::add(const QString& windowClass, const QString& title, bool
     return nextId_++;
 }
 
+WindowId FakeDesktop::addWithRoles(AppRoles roles, const QString& windowClass, const QString& title,
+                                   bool closes) {
+    windows.push_back({nextId_, windowClass, title, closes, roles});
+    return nextId_++;
+}
+
+WindowId FakeDesktop::FindWindowByRole(AppRole role, const std::optional<QString>& title,
+                                       std::span<const WindowId> skip) {
+    for (const auto& w : windows)
+        if ((w.roles & roleBit(role)) && (!title || *title == w.title) &&
+            std::find(skip.begin(), skip.end(), w.id) == skip.end())
+            return w.id;
+    return 0;
+}
+
 WindowId FakeDesktop::FindWindow(const QString& windowClass, const std::optional<QString>& title) {
     for (const auto& w : windows)
         if (w.windowClass.compare(windowClass, Qt::CaseInsensitive) == 0 &&

@@ -15,6 +15,7 @@ public:
         QString windowClass;
         QString title;
         bool closesOnRequest = true;
+        AppRoles roles = 0;
     };
     std::vector<Window> windows;
     QStringList calls; // "close 3", "foreground 3", "key 27 down", "topmost on", ...
@@ -23,9 +24,15 @@ public:
     bool isAvailable = true;
 
     WindowId add(const QString& windowClass, const QString& title, bool closes = true);
+    // A window of an application in the given roles.
+    WindowId addWithRoles(AppRoles roles, const QString& windowClass, const QString& title,
+                          bool closes = true);
 
     bool available() const override { return isAvailable; }
     WindowId FindWindow(const QString& windowClass, const std::optional<QString>& title) override;
+    WindowId FindWindowByRole(AppRole role, const std::optional<QString>& title,
+                              std::span<const WindowId> skip) override;
+    void SetRoleTable(std::shared_ptr<const RoleTable>) override {}
     bool RequestClose(WindowId window) override;
     void SetForegroundWindow(WindowId window) override;
     void KeyEvent(int virtualKey, bool keyUp) override;

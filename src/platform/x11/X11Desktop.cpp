@@ -16,6 +16,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,6 +129,9 @@ struct X11Desktop::Impl {
         QString netName, wmName;
         bool takesDelete = false;
         bool own = false;
+        WindowFacts facts; // what its role is matched on
+        AppRoles roles = 0;
+        bool matched = false;
         bool hidden = false;
         bool above = false;         // _NET_WM_STATE_ABOVE
         qint64 refusedAt = -1;      // tick of the last close request it let time out
@@ -146,12 +151,16 @@ struct X11Desktop::Impl {
     int screenNr = 0;
     xcb_window_t root = 0;
     xcb_atom_t WM_PROTOCOLS = 0, WM_DELETE_WINDOW = 0;
+    xcb_atom_t GTK_APPLICATION_ID = 0, KDE_DESKTOP_FILE = 0;
+    QByteArray hostName; // a _NET_WM_PID is ours to look at when WM_CLIENT_MACHINE is this
+    std::shared_ptr<const RoleTable> roleTable;
     bool xtest = false;
     quint64 roundTrips = 0;
 
     std::unordered_map<xcb_window_t, Win> wins;
     std::vector<xcb_window_t> order; // as the window manager lists them, oldest first
     QHash<QString, std::vector<xcb_window_t>> byClass;
+    std::vector<xcb_window_t> byRole[8]; // by the bit number of an AppRole
     bool indexDirty = true;
     std::unordered_set<xcb_window_t> dirty;
     xcb_window_t closing = 0; // the window a close request waits for
@@ -211,6 +220,11 @@ struct X11Desktop::Impl {
             return false;
         WM_PROTOCOLS = internAtom("WM_PROTOCOLS");
         WM_DELETE_WINDOW = internAtom("WM_DELETE_WINDOW");
+        GTK_APPLICATION_ID = internAtom("_GTK_APPLICATION_ID");
+        KDE_DESKTOP_FILE = internAtom("_KDE_NET_WM_DESKTOP_FILE");
+        char host[256] = {};
+        if (gethostname(host, sizeof host - 1) == 0)
+            hostName = host;
         const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_test_id);
         xtest = ext && ext->present;
         const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
@@ -240,7 +254,9 @@ struct X11Desktop::Impl {
                        it != wins.end() &&
                        (p->atom == XCB_ATOM_WM_CLASS || p->atom == XCB_ATOM_WM_NAME ||
                         p->atom == ewmh._NET_WM_NAME || p->atom == WM_PROTOCOLS ||
-                        p->atom == ewmh._NET_WM_STATE)) {
+                        p->atom == ewmh._NET_WM_STATE || p->atom == GTK_APPLICATION_ID ||
+                        p->atom == KDE_DESKTOP_FILE || p->atom == ewmh._NET_WM_PID ||
+                        p->atom == XCB_ATOM_WM_CLIENT_MACHINE)) {
                 if (p->atom == ewmh._NET_WM_STATE)
                     it->second.stateAskedAt = -1; // the window manager has answered
                 dirty.insert(p->window);
@@ -353,7 +369,8 @@ struct X11Desktop::Impl {
     void readDirty() {
         struct Pending {
             xcb_window_t w;
-            xcb_get_property_cookie_t cls, net, name, proto, pid, state;
+            xcb_get_property_cookie_t cls, net, name, proto, pid, state, appId, desktopFile,
+                machine;
         };
         std::vector<Pending> pend;
         for (xcb_window_t w : dirty)
@@ -363,7 +380,11 @@ struct X11Desktop::Impl {
                  xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
                  xcb_get_property(c, 0, w, WM_PROTOCOLS, XCB_ATOM_ATOM, 0, 64),
                  xcb_get_property(c, 0, w, ewmh._NET_WM_PID, XCB_ATOM_CARDINAL, 0, 1),
-                 xcb_get_property(c, 0, w, ewmh._NET_WM_STATE, XCB_ATOM_ATOM, 0, 32)});
+                 xcb_get_property(c, 0, w, ewmh._NET_WM_STATE, XCB_ATOM_ATOM, 0, 32),
+                 xcb_get_property(c, 0, w, GTK_APPLICATION_ID, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                 xcb_get_property(c, 0, w, KDE_DESKTOP_FILE, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                 xcb_get_property(c, 0, w, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                                  64)});
         dirty.clear();
         ++roundTrips;
         const quint32 ownPid = quint32(getpid());
@@ -374,6 +395,9 @@ struct X11Desktop::Impl {
             auto* proto = xcb_get_property_reply(c, p.proto, nullptr);
             auto* pid = xcb_get_property_reply(c, p.pid, nullptr);
             auto* state = xcb_get_property_reply(c, p.state, nullptr);
+            auto* appId = xcb_get_property_reply(c, p.appId, nullptr);
+            auto* desktopFile = xcb_get_property_reply(c, p.desktopFile, nullptr);
+            auto* machine = xcb_get_property_reply(c, p.machine, nullptr);
             auto it = wins.find(p.w);
             if (!cls) { // the window is gone
                 if (it != wins.end())
@@ -383,19 +407,35 @@ struct X11Desktop::Impl {
                 // WM_CLASS is "res_name\0res_class\0"; the class part stands for the window class.
                 const char* v = static_cast<const char*>(xcb_get_property_value(cls));
                 const int n = xcb_get_property_value_length(cls);
+                WindowFacts facts;
                 const void* nul = memchr(v, 0, size_t(n));
                 if (nul) {
                     const char* k = static_cast<const char*>(nul) + 1;
-                    w.cls = QString::fromLatin1(k, qstrnlen(k, size_t(v + n - k))).toLower();
-                } else {
-                    w.cls.clear();
+                    facts.instance = QString::fromLatin1(v, int(static_cast<const char*>(nul) - v));
+                    facts.windowClass = QString::fromLatin1(k, qstrnlen(k, size_t(v + n - k)));
                 }
+                w.cls = facts.windowClass.toLower();
                 w.netName = propertyText(net, ewmh.UTF8_STRING);
                 w.wmName = propertyText(name, ewmh.UTF8_STRING);
                 w.takesDelete = hasAtom(proto, WM_DELETE_WINDOW);
                 w.above = hasAtom(state, ewmh._NET_WM_STATE_ABOVE);
-                w.own = pid && pid->format == 32 && xcb_get_property_value_length(pid) == 4 &&
-                        *static_cast<const quint32*>(xcb_get_property_value(pid)) == ownPid;
+                const quint32 pidValue =
+                    pid && pid->format == 32 && xcb_get_property_value_length(pid) == 4
+                        ? *static_cast<const quint32*>(xcb_get_property_value(pid))
+                        : 0;
+                w.own = pidValue && pidValue == ownPid;
+                facts.appId = propertyText(appId, ewmh.UTF8_STRING);
+                facts.desktopFile = propertyText(desktopFile, ewmh.UTF8_STRING);
+                // Another machine's process ids say nothing about ours.
+                const QString host = propertyText(machine, ewmh.UTF8_STRING);
+                if (host.isEmpty() || host == QLatin1String(hostName))
+                    facts.pid = pidValue;
+                // Matched once per class or hint change; titles change far more often.
+                if (!w.matched || !(facts == w.facts)) {
+                    w.matched = true;
+                    w.facts = std::move(facts);
+                    w.roles = matchRoles(w.facts);
+                }
             }
             free(cls);
             free(net);
@@ -403,18 +443,37 @@ struct X11Desktop::Impl {
             free(proto);
             free(pid);
             free(state);
+            free(appId);
+            free(desktopFile);
+            free(machine);
         }
         indexDirty = true;
     }
 
+    AppRoles matchRoles(const WindowFacts& f) const {
+        return roleTable ? roleTable->match(f).roles : 0;
+    }
+
     void rebuildIndex() {
         byClass.clear();
+        for (auto& list : byRole)
+            list.clear();
         for (xcb_window_t w : order) {
             auto it = wins.find(w);
-            if (it != wins.end() && !it->second.own && !it->second.hidden)
-                byClass[it->second.cls].push_back(w);
+            if (it == wins.end() || it->second.own || it->second.hidden)
+                continue;
+            byClass[it->second.cls].push_back(w);
+            for (int bit = 0; bit < 8; ++bit)
+                if (it->second.roles & (1u << bit))
+                    byRole[bit].push_back(w);
         }
         indexDirty = false;
+    }
+
+    bool titleMatches(xcb_window_t w, const std::optional<QString>& title) const {
+        auto found = wins.find(w);
+        return found != wins.end() &&
+               (!title || found->second.netName == *title || found->second.wmName == *title);
     }
 
     // Called by the event loop when the server has sent something: the cache
@@ -560,15 +619,30 @@ WindowId X11Desktop::FindWindow(const QString& windowClass, const std::optional<
     auto it = d->byClass.constFind(windowClass.toLower());
     if (it == d->byClass.cend())
         return 0;
-    for (xcb_window_t w : *it) {
-        auto found = d->wins.find(w);
-        if (found == d->wins.end())
-            continue;
-        const Impl::Win& win = found->second;
-        if (!title || win.netName == *title || win.wmName == *title)
+    for (xcb_window_t w : *it)
+        if (d->titleMatches(w, title))
             return w;
-    }
     return 0;
+}
+
+WindowId X11Desktop::FindWindowByRole(AppRole role, const std::optional<QString>& title,
+                                      std::span<const WindowId> skip) {
+    if (!d->alive())
+        return 0;
+    d->sync();
+    const int bit = std::countr_zero(unsigned(roleBit(role)));
+    for (xcb_window_t w : d->byRole[bit])
+        if (std::find(skip.begin(), skip.end(), w) == skip.end() && d->titleMatches(w, title))
+            return w;
+    return 0;
+}
+
+void X11Desktop::SetRoleTable(std::shared_ptr<const RoleTable> table) {
+    d->roleTable = std::move(table);
+    // The windows already known are matched now, from what was read of them.
+    for (auto& [id, w] : d->wins)
+        w.roles = d->matchRoles(w.facts);
+    d->indexDirty = true;
 }
 
 bool X11Desktop::RequestClose(WindowId window) {

@@ -21,6 +21,13 @@ public:
     // this process are never found.
     WindowId FindWindow(const QString& windowClass,
                         const std::optional<QString>& title = std::nullopt) override;
+    // A lookup like FindWindow's. A window's role is matched when it appears
+    // or its WM_CLASS or desktop-file hints change, from its
+    // _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE, WM_CLASS and _NET_WM_PID
+    // (on this machine only); never on a lookup.
+    WindowId FindWindowByRole(AppRole role, const std::optional<QString>& title = std::nullopt,
+                              std::span<const WindowId> skip = {}) override;
+    void SetRoleTable(std::shared_ptr<const RoleTable> table) override;
     // WM_DELETE_WINDOW when the window takes it, else _NET_CLOSE_WINDOW; waits
     // at most closeWaitMs for the window's unmap or destroy.
     bool RequestClose(WindowId window) override;

@@ -1,9 +1,11 @@
 // The desktop guard against real client windows under a window manager.
 #include "TestWindow.h"
 #include "exam/DesktopGuard.h"
+#include "platform/AppRoles.h"
 #include "platform/x11/X11Desktop.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QWidget>
@@ -15,23 +17,8 @@
 using namespace brevik;
 using brevik::test::findSoon;
 using brevik::test::TestWindow;
+using brevik::test::tickUntil;
 using brevik::test::waitUntil;
-
-namespace {
-
-// Ticks every 10 ms (processing events between) until done() or timeoutMs.
-bool tickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
-               int timeoutMs = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs) {
-        tick();
-        waitUntil([] { return false; }, 10);
-    }
-    return done();
-}
-
-} // namespace
 
 TEST(DesktopGuardX11, BeforeTheExamOfficeBrowserAndResultFolderAreClosed) {
     X11Desktop desk;
@@ -113,4 +100,38 @@ TEST(DesktopGuardX11, AWindowMappedAfterTheStartIsClosedAtTheNextTick) {
     EXPECT_TRUE(tickUntil([&] { ++ticks, guard.PreExamTick(); },
                           [&] { return late.count("delete") > 0; }, 2000));
     EXPECT_LE(ticks, 10);
+}
+
+// Windows of real clients matched to desktop entries by their hints, by a
+// class that changes after the window appeared, and not at all when the
+// venue exempts them or when they are the program's own.
+TEST(DesktopGuardX11, WindowsAreMatchedByHintsAndByTheirLaterClass) {
+    OperatorRoles rules;
+    rules.exempt.insert(QStringLiteral("allowed-sheet"));
+    auto table = std::make_shared<RoleTable>(QCoreApplication::applicationPid(), rules);
+    const AppRoles sheetRole = roleBit(AppRole::Spreadsheet);
+    table->add({QStringLiteral("org.example.Web"), roleBit(AppRole::WebBrowser), {}, {}});
+    table->add({QStringLiteral("org.kde.sheets"), sheetRole, {}, {}});
+    table->add({QStringLiteral("turned-sheet"), sheetRole, {}, {}});
+    table->add({QStringLiteral("allowed-sheet"), sheetRole, {}, {}});
+    table->add({QStringLiteral("desktop_guard_x11_test"), roleBit(AppRole::Spreadsheet), {}, {}});
+    X11Desktop desk;
+    desk.SetRoleTable(table);
+    DesktopGuard guard(desk);
+
+    TestWindow web({"--class", "Unknown1", "--prop", "_GTK_APPLICATION_ID=org.example.Web"});
+    TestWindow kde({"--class", "Unknown2", "--prop", "_KDE_NET_WM_DESKTOP_FILE=org.kde.sheets"});
+    TestWindow allowed({"--class", "Allowed-sheet", "--title", "Budget"});
+    TestWindow turning({"--class", "Start", "--later-ms", "400", "--later-class", "Turned-sheet"});
+    QWidget own; // our own window, of a class that names a spreadsheet entry
+    own.setGeometry(0, 0, 100, 100);
+    own.show();
+    ASSERT_NE(findSoon(desk, "allowed-sheet"), 0u);
+
+    EXPECT_TRUE(tickUntil([&] { guard.PreExamTick(); },
+                          [&] { return !web.running() && !kde.running() && !turning.running(); },
+                          5000));
+    EXPECT_TRUE(allowed.running());
+    EXPECT_EQ(allowed.count("delete"), 0);
+    EXPECT_TRUE(own.isVisible());
 }

@@ -1,5 +1,6 @@
 // Whole runs of the program: the unattended rehearsal, and real runs against
 // the reference exam server over HTTPS on 127.0.0.1.
+#include "../desktop/TestWindow.h"
 #include "ProgramRun.h"
 #include "support/TestSupport.h"
 
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace brevik::test;
 
@@ -117,4 +120,33 @@ TEST_F(Run, OwnOptions) {
     EXPECT_EQ(run({QStringLiteral("--no-such-option")}), 2);
     EXPECT_TRUE(log.contains("--no-such-option")) << log.toStdString();
     EXPECT_TRUE(log.contains("Usage:")) << log.toStdString();
+}
+
+// The running program's guard knows applications that no fixed row names: a
+// spreadsheet by its desktop entry, a mail program by setting.ini's [guard];
+// an application in neither stays open.
+TEST_F(Run, GuardKnowsApplicationsByDesktopEntryAndSettingIni) {
+    QTemporaryDir xdg;
+    QDir().mkpath(xdg.path() + QStringLiteral("/applications"));
+    writeFile(xdg.path() + QStringLiteral("/applications/e2e-sheet.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Sheet\nExec=e2e-sheet\n"
+              "Categories=Office;Spreadsheet;\n");
+    QDir().mkpath(temp + QStringLiteral("tolva_net_vovuza"));
+    writeFile(temp + QStringLiteral("tolva_net_vovuza/setting.ini"), "[guard]\nmail=E2e-mail\n");
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME"), dataDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_HOME", (xdg.path() + QStringLiteral("/home")).toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", xdg.path().toLocal8Bit());
+    start({}); // a rehearsal on its first screen: the pre-exam watcher runs
+    dataHome.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", dataHome);
+    dataDirs.isNull() ? qunsetenv("XDG_DATA_DIRS") : qputenv("XDG_DATA_DIRS", dataDirs);
+
+    TestWindow sheet({"--class", "E2e-sheet", "--title", "Book1"});
+    TestWindow mail({"--class", "E2e-mail", "--title", "Inbox"});
+    TestWindow other({"--class", "E2e-other", "--title", "Notes"});
+    EXPECT_TRUE(waitUntil([&] { return !sheet.running() && !mail.running(); }, 30000))
+        << log.toStdString();
+    EXPECT_TRUE(other.running());
+    EXPECT_EQ(other.count(QStringLiteral("delete")), 0);
+    signal(SIGTERM);
+    EXPECT_TRUE(waitForEnd());
 }

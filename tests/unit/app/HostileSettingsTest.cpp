@@ -29,7 +29,7 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
     const QString good = QStringLiteral("https://127.0.0.1:8443/r");
     const QString cred = QString::fromLatin1(QByteArray("user:secret").toBase64());
     AppState builtIn;
-    ReadServerSettings(builtIn); // no file: the built-in values, nothing said
+    ReadSettings(builtIn); // no file: the built-in values, nothing said
     ASSERT_TRUE(builtIn.strRegisterUrl.startsWith(QStringLiteral("https://")));
 
     struct Case {
@@ -132,7 +132,7 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
         QDir(ini).removeRecursively();
         c.make();
         AppState s;
-        const QStringList problems = ReadServerSettings(s);
+        const QStringList problems = ReadSettings(s);
         if (c.problem.isEmpty()) {
             EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
         } else {
@@ -143,6 +143,74 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
         EXPECT_EQ(s.strRegisterUrl, c.reg.isNull() ? builtIn.strRegisterUrl : c.reg);
         EXPECT_EQ(s.strResultUrl, c.res.isNull() ? builtIn.strResultUrl : c.res);
         EXPECT_EQ(s.strCredential, c.credential.isNull() ? builtIn.strCredential : c.credential);
+    }
+    QFile::remove(ini);
+}
+
+// [guard]: names the venue adds to a role or exempts. A name that cannot be
+// one is named on stderr and left out; the rest of the file still counts.
+TEST_F(HostileSettings, GuardSectionAddsAndExemptsNames) {
+    const QString ini = GetSettingFolder() + QStringLiteral("setting.ini");
+    const AppRoles web = roleBit(AppRole::WebBrowser), text = roleBit(AppRole::TextEditor);
+    struct Case {
+        const char* name;
+        QByteArray text;
+        QHash<QString, AppRoles> added;
+        QSet<QString> exempt;
+        QString problem; // empty: none expected
+    } cases[] = {
+        {"roles and an exemption",
+         "[guard]\nbrowser = Netsurf-gtk3, org.example.Web.desktop\n"
+         "text-editor=featherpad;kwrite\nexempt=org.gnome.Calculator\n",
+         {{"netsurf-gtk3", web}, {"org.example.web", web}, {"featherpad", text}, {"kwrite", text}},
+         {"org.gnome.calculator"},
+         {}},
+        {"one name in two roles",
+         "[guard]\nbrowser=mailweb\nmail=mailweb\n",
+         {{"mailweb", web | roleBit(AppRole::Email)}},
+         {},
+         {}},
+        {"beside [server]",
+         "[server]\nresult=\n[guard]\nspreadsheet=sc-x\n",
+         {{"sc-x", roleBit(AppRole::Spreadsheet)}},
+         {},
+         {}},
+        {"a path",
+         "[guard]\nbrowser=/usr/bin/dillo, dillo\n",
+         {{"dillo", web}},
+         {},
+         ":2: browser: \"/usr/bin/dillo\" is a path"},
+        {"a pattern", "[guard]\nexempt=calc*\n", {}, {}, ":2: exempt: \"calc*\" holds \"*\""},
+        {"a control character",
+         "[guard]\nmail=a\x01"
+         "b\n",
+         {},
+         {},
+         ":2: mail: \"a\\x01b\" holds a control character"},
+        {"an unknown role",
+         "[guard]\ncalculator=galculator\n",
+         {},
+         {},
+         ":2: unknown key \"calculator\""},
+        {"exempt and added",
+         "[guard]\nfile-manager=caja\nexempt=Caja\n",
+         {{"caja", roleBit(AppRole::FileManager)}},
+         {"caja"},
+         ":3: exempt: \"caja\" is also given a role; the exemption holds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::writeFile(ini, c.text);
+        AppState s;
+        const QStringList problems = ReadSettings(s);
+        if (c.problem.isEmpty()) {
+            EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
+        } else {
+            ASSERT_EQ(problems.size(), 1) << problems.join(u'\n').toStdString();
+            EXPECT_TRUE(problems[0].contains(c.problem)) << problems[0].toStdString();
+        }
+        EXPECT_EQ(s.guardRoles.added, c.added);
+        EXPECT_EQ(s.guardRoles.exempt, c.exempt);
     }
     QFile::remove(ini);
 }

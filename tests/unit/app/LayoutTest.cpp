@@ -149,7 +149,7 @@ TEST_F(InstalledLayout, SystemWideSettingsApplyWhereTheOwnFileIsSilent) {
                           "result=https://venue.example/res\ncredential=" +
                               cred.toUtf8() + "\n");
     AppState builtIn;
-    ReadServerSettings(builtIn);
+    ReadSettings(builtIn);
 
     struct Case {
         const char* name;
@@ -182,7 +182,7 @@ TEST_F(InstalledLayout, SystemWideSettingsApplyWhereTheOwnFileIsSilent) {
         if (!c.own.isEmpty())
             test::writeFile(own, c.own);
         AppState s;
-        const QStringList problems = ReadServerSettings(s, site);
+        const QStringList problems = ReadSettings(s, site);
         EXPECT_EQ(s.strRegisterUrl, c.reg);
         EXPECT_EQ(s.strResultUrl, c.res);
         EXPECT_EQ(s.strCredential, cred);
@@ -197,16 +197,29 @@ TEST_F(InstalledLayout, SystemWideSettingsApplyWhereTheOwnFileIsSilent) {
     QFile::remove(own);
     test::writeFile(site, "[server]\nregister=http://venue.example/r\n");
     AppState s;
-    QStringList problems = ReadServerSettings(s, site);
+    QStringList problems = ReadSettings(s, site);
     EXPECT_EQ(s.strRegisterUrl, builtIn.strRegisterUrl);
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0].startsWith(site + QStringLiteral(":2: register")))
         << problems[0].toStdString();
 
+    // The venue's guard names apply where the examinee's file has none; a bad
+    // one is named with the venue's file.
+    test::writeFile(site, "[guard]\nbrowser=venue-browser, a/b\nexempt=venue-calc\n");
+    test::writeFile(own, "[guard]\nexempt=own-calc\n");
+    problems = ReadSettings(s, site);
+    EXPECT_EQ(s.guardRoles.added.value(QStringLiteral("venue-browser")),
+              roleBit(AppRole::WebBrowser));
+    EXPECT_EQ(s.guardRoles.exempt, QSet<QString>{QStringLiteral("own-calc")});
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].startsWith(site + QStringLiteral(":2: browser: \"a/b\"")))
+        << problems[0].toStdString();
+    QFile::remove(own);
+
     // Writable by others: any examinee could have redirected the exam.
     test::writeFile(site, "[server]\nregister=https://planted.example/r\n");
     ASSERT_EQ(::chmod(QFile::encodeName(site).constData(), 0666), 0);
-    problems = ReadServerSettings(s, site);
+    problems = ReadSettings(s, site);
     EXPECT_EQ(s.strRegisterUrl, builtIn.strRegisterUrl);
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0].contains(QStringLiteral("may be changed by other users")))
@@ -214,6 +227,6 @@ TEST_F(InstalledLayout, SystemWideSettingsApplyWhereTheOwnFileIsSilent) {
 
     // Missing: the built-in values, nothing said.
     QFile::remove(site);
-    EXPECT_TRUE(ReadServerSettings(s, site).isEmpty());
+    EXPECT_TRUE(ReadSettings(s, site).isEmpty());
     EXPECT_EQ(s.strRegisterUrl, builtIn.strRegisterUrl);
 }

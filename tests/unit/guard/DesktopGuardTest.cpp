@@ -196,3 +196,53 @@ TEST(DesktopGuard, SendKeyPressesAndReleasesTheLowByte) {
     send_key(d, 0x141);
     EXPECT_EQ(d.calls, (QStringList{"key 27 down", "key 27 up", "key 65 down", "key 65 up"}));
 }
+
+// Applications known only by their role follow the row of that role: browser
+// and mail like the browser and mail rows, office programs before the exam
+// only, text editors during the exam only, file managers only on the
+// program's folders.
+TEST(DesktopGuard, RolesFollowTheRowsOfTheirKind) {
+    struct Case {
+        AppRoles roles;
+        const char* title;
+        bool pre, in;
+    } cases[] = {
+        {roleBit(AppRole::WebBrowser), "Start page", true, true},
+        {roleBit(AppRole::Email), "Inbox", true, true},
+        {roleBit(AppRole::Spreadsheet), "Book1", true, false},
+        {roleBit(AppRole::WordProcessor), "Document1", true, false},
+        {roleBit(AppRole::Database), "db1", true, false},
+        {roleBit(AppRole::TextEditor), "memo.txt", false, true},
+        {roleBit(AppRole::FileManager), "brevik_result", true, true},
+        {roleBit(AppRole::FileManager), "brevik", true, true},
+        {roleBit(AppRole::FileManager), "ヴァルネブレビク", true, false},
+        {roleBit(AppRole::FileManager), "brevik_result - Caja", false, false},
+        {roleBit(AppRole::FileManager), "Home", false, false},
+        {roleBit(AppRole::Spreadsheet) | roleBit(AppRole::TextEditor), "both", true, true},
+        {0, "no role", false, false},
+    };
+    for (const Case& c : cases) {
+        FakeDesktop before, during;
+        before.addWithRoles(c.roles, "Unknown-app", QString::fromUtf8(c.title));
+        during.addWithRoles(c.roles, "Unknown-app", QString::fromUtf8(c.title));
+        DesktopGuard(before).PreExamTick();
+        DesktopGuard(during).InExamTick(nullptr);
+        EXPECT_EQ(before.windows.empty(), c.pre) << c.roles << " " << c.title << " before";
+        EXPECT_EQ(during.windows.empty(), c.in) << c.roles << " " << c.title << " during";
+    }
+}
+
+// A window that a class row and a role row (or two roles) both name is asked
+// once per tick, and the role rows go on to the next window of their role.
+TEST(DesktopGuard, AWindowNamedTwiceIsAskedOncePerTick) {
+    FakeDesktop d;
+    const WindowId fox = d.addWithRoles(roleBit(AppRole::WebBrowser) | roleBit(AppRole::Email),
+                                        "firefox-esr", "Leave page?", /*closes=*/false);
+    const WindowId web = d.addWithRoles(roleBit(AppRole::WebBrowser), "Epiphany", "Web");
+    DesktopGuard guard(d);
+    guard.PreExamTick();
+    EXPECT_EQ(d.calls, (QStringList{close(fox), close(web)}));
+    d.calls.clear();
+    guard.InExamTick(nullptr);
+    EXPECT_EQ(d.calls, escClose(fox) + QStringList{"topmost on"});
+}
