@@ -36,8 +36,8 @@ struct AppState {
     QString strResultUrl;
     QString strUserAgent;
     QString strDbPassword;
-    QString strCredential; // Base64 of "user:password" for the Authorization header
-    QString strCaFile;     // extra CA bundle, empty for the system's
+    QString strCredential;    // Base64 of "user:password" for the Authorization header
+    QString strCaFile;        // extra CA bundle, empty for the system's
     OperatorRoles guardRoles; // [guard] of setting.ini: names added to a role or exempted
     // Bounds of one request (see HttpGetBytes): connection, no data at all,
     // the whole request, and the least a begun reply must bring per window.

@@ -45,8 +45,8 @@ inline MessageBoxSpec Notice(const QString& title, const QString& text, bool sys
 
 // Texts of frmUserInfo, set in this order by the caller.
 struct UserInfoTexts {
-    QString lblName, lblSeibetu, lblWork, lblPurpose, lblBirthday, lblEmail, lblZipcode,
-        lblAddress, lblAddress2, lblTel;
+    QString lblName, lblSeibetu, lblWork, lblPurpose, lblBirthday, lblEmail, lblZipcode, lblAddress,
+        lblAddress2, lblTel;
 };
 
 // frmShipai: a label left empty (nullopt) keeps the dialog's own text.

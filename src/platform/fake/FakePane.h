@@ -16,8 +16,8 @@ public:
     QMap<QString, QStringList> elements; // name -> values of the elements sharing it
     QString document;                    // what Write() left
     QString url = QStringLiteral("about:blank");
-    QString focused;                     // "name" or "name[index]"
-    QStringList calls;                   // "navigate URL", "refresh", "write", "print"
+    QString focused;   // "name" or "name[index]"
+    QStringList calls; // "navigate URL", "refresh", "write", "print"
 
     QWidget* widget() override { return widget_; }
     void Navigate2(const QString& u) override;

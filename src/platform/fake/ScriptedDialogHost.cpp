@@ -26,20 +26,32 @@ MsgAnswer ScriptedDialogHost::message(const MessageBoxSpec& box) {
     ShownDialog d{ShownDialog::Message, box, {}, {}, {}, Answer::Close};
     Answer fallback = Answer::Ok;
     switch (box.defaultButton) {
-    case MsgAnswer::Ok: fallback = Answer::Ok; break;
-    case MsgAnswer::Cancel: fallback = Answer::Cancel; break;
-    case MsgAnswer::Yes: fallback = Answer::Yes; break;
-    case MsgAnswer::No: fallback = Answer::No; break;
+    case MsgAnswer::Ok:
+        fallback = Answer::Ok;
+        break;
+    case MsgAnswer::Cancel:
+        fallback = Answer::Cancel;
+        break;
+    case MsgAnswer::Yes:
+        fallback = Answer::Yes;
+        break;
+    case MsgAnswer::No:
+        fallback = Answer::No;
+        break;
     }
     switch (next(d, fallback)) {
-    case Answer::Ok: return MsgAnswer::Ok;
-    case Answer::Yes: return MsgAnswer::Yes;
-    case Answer::No: return MsgAnswer::No;
+    case Answer::Ok:
+        return MsgAnswer::Ok;
+    case Answer::Yes:
+        return MsgAnswer::Yes;
+    case Answer::No:
+        return MsgAnswer::No;
     case Answer::Close: // Esc: Cancel where there is one, else the box's only way out
         return box.buttons == MsgButtons::OkCancel ? MsgAnswer::Cancel
                : box.buttons == MsgButtons::YesNo  ? MsgAnswer::No
                                                    : MsgAnswer::Ok;
-    default: return MsgAnswer::Cancel;
+    default:
+        return MsgAnswer::Cancel;
     }
 }
 

@@ -12,17 +12,23 @@
 namespace brevik {
 
 enum class Answer {
-    Ok, Cancel, Yes, No,   // message boxes
-    Register, Correct,     // frmUserInfo: "登録", "訂正"
-    Retry, Abort,          // frmShipai: "やり直し", "中断"
-    Print, CancelPrint,    // print dialog
-    Close                  // title bar / Esc: no button
+    Ok,
+    Cancel,
+    Yes,
+    No, // message boxes
+    Register,
+    Correct, // frmUserInfo: "登録", "訂正"
+    Retry,
+    Abort, // frmShipai: "やり直し", "中断"
+    Print,
+    CancelPrint, // print dialog
+    Close        // title bar / Esc: no button
 };
 
 struct ShownDialog {
     enum Kind { Message, EntryMiss, UserInfo, Shipai, PrintDialog } kind;
-    MessageBoxSpec box;    // Message
-    QString errMsg;        // EntryMiss
+    MessageBoxSpec box; // Message
+    QString errMsg;     // EntryMiss
     UserInfoTexts userInfo;
     ShipaiTexts shipai;
     Answer answer;

@@ -118,7 +118,8 @@ TEST_F(ExamScreenTest, LoadShowsQuestionOneAndKeepsTheOthersLoadedButHidden) {
     EXPECT_TRUE(w->blnBlockUnload);
     EXPECT_TRUE(w->Timer1->isActive());
     // No title anywhere, and on top.
-    EXPECT_EQ(desk.calls, (QStringList{QStringLiteral("clear title"), QStringLiteral("topmost on")}));
+    EXPECT_EQ(desk.calls,
+              (QStringList{QStringLiteral("clear title"), QStringLiteral("topmost on")}));
 }
 
 TEST_F(ExamScreenTest, SwitchingShowsTheChosenPaneAndNeverReloadsOne) {

@@ -374,8 +374,7 @@ TEST_F(PaneTest, ARendererThatDiesOrHangsFailsTheCallInsteadOfBlocking) {
     const qint64 pid = page()->renderProcessPid();
     ASSERT_GT(pid, 0);
     bool died = false;
-    QObject::connect(page(), &QWebEnginePage::renderProcessTerminated,
-                     [&died] { died = true; });
+    QObject::connect(page(), &QWebEnginePage::renderProcessTerminated, [&died] { died = true; });
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(test::waitUntil([&] { return died; }));
     EXPECT_THROW(pane->Value(QStringLiteral("FamilyName")), PaneError);

@@ -1,8 +1,8 @@
 // The installed copy's folders: content from the venue before the sample,
 // question files in a private folder of the examinee's, settings from a
 // system-wide file where the examinee's own does not set them.
-#include "StartupFixture.h"
 #include "app/Layout.h"
+#include "StartupFixture.h"
 #include "app/Startup.h"
 #include "app/WorkFolders.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,7 @@
+#include "app/Startup.h"
 #include "StartupFixture.h"
 #include "app/Defaults.h"
 #include "app/InstanceLock.h"
-#include "app/Startup.h"
 #include "app/WorkFolders.h"
 #include "platform/fake/ScriptedDialogHost.h"
 #include "support/TestSupport.h"
