@@ -1,5 +1,6 @@
 #include "app/Layout.h"
 
+#include "app/Defaults.h"
 #include "app/InstanceLock.h"
 #include "app/WorkFolders.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -28,8 +30,9 @@ QString canonical(const QString& folder) {
 
 // The names the program itself writes or keeps in the data folder.
 bool oursToWrite(const QString& name) {
-    return name.startsWith(u'.') ||
-           (name.startsWith(QLatin1String("index")) && name.endsWith(QLatin1String(".html")));
+    static const QRegularExpression question(
+        QRegularExpression::wildcardToRegularExpression(QuestionFilePattern()));
+    return name.startsWith(u'.') || question.match(name).hasMatch();
 }
 
 QString systemError(int err) {

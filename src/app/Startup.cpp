@@ -48,8 +48,7 @@ void refuseFolder(AppState& st, const FolderError& e) {
                      fault);
     std::fprintf(stderr, "brevik: cannot use working folder %s: %s\n", qPrintable(e.path),
                  qPrintable(e.reason));
-    refuse(st, QStringLiteral("フォルダ作成エラー"),
-           QStringLiteral("作業フォルダを作成できません。\r\n") + e.path);
+    refuse(st, FolderErrorTitle(), FolderErrorText(e.path));
 }
 
 QString settingFile() {
@@ -312,8 +311,7 @@ StartupResult RunStartup(AppState& st, InstanceLock& lock, const QString& argume
     if (!lock.tryLock(layout.dataPath)) {
         std::fprintf(stderr, "brevik: %s\n", qPrintable(lock.reason()));
         if (lock.failure() == InstanceLock::Failure::LockFolder) {
-            refuse(st, QStringLiteral("フォルダ作成エラー"),
-                   QStringLiteral("作業フォルダを作成できません。\r\n") + lock.folder());
+            refuse(st, FolderErrorTitle(), FolderErrorText(lock.folder()));
             return StartupResult::Refused;
         }
         refuse(st, QStringLiteral("2重起動エラー"),

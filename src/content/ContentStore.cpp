@@ -1,5 +1,6 @@
 #include "content/ContentStore.h"
 
+#include "app/Defaults.h"
 #include "app/SafeFiles.h"
 #include "content/ContentReader.h"
 #include "platform/DialogHost.h"
@@ -58,9 +59,8 @@ void WriteQuestionFiles(AppState& st) {
             showDataFileFailure(st);
         return;
     }
-    static const char* const kNames[3] = {"index.html", "index2.html", "index3.html"};
-    for (int k = 0; k < 3; ++k) {
-        const QString path = st.strDataPath + QLatin1String(kNames[k]);
+    for (int k = 0; k < kQuestionFiles; ++k) {
+        const QString path = st.strDataPath + QuestionFile(k);
         try {
             // UTF-8 with the byte-order mark, put in place only once complete.
             // A link planted at the name is replaced, never written through.
@@ -70,8 +70,7 @@ void WriteQuestionFiles(AppState& st) {
                          qPrintable(e.reason));
             if (st.svc.dialogs)
                 st.svc.dialogs->message(
-                    Refusal(QStringLiteral("フォルダ作成エラー"),
-                            QStringLiteral("作業フォルダを作成できません。\r\n") + st.strDataPath));
+                    Refusal(FolderErrorTitle(), FolderErrorText(st.strDataPath)));
             return;
         }
     }

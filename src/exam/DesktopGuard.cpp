@@ -77,10 +77,6 @@ constexpr int kVkEscape = 27;
 
 } // namespace
 
-std::span<const WatchEntry> watchTable() {
-    return kWatchTable;
-}
-
 void send_key(Desktop& desktop, int vk) {
     desktop.KeyEvent(vk, false);
     desktop.KeyEvent(vk, true);

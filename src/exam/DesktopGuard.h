@@ -30,9 +30,6 @@ struct WatchEntry {
     GuardAction inExam;
 };
 
-// Both watch lists as one table, in the order a tick works through them.
-std::span<const WatchEntry> watchTable();
-
 // Presses and releases one virtual key (low byte used) on the focused window.
 void send_key(Desktop& desktop, int vk);
 

@@ -1,5 +1,6 @@
 #include "exam/frmKaikei.h"
 
+#include "app/Defaults.h"
 #include "platform/DialogHost.h"
 #include "platform/Errors.h"
 #include "platform/ScreenFont.h"
@@ -176,8 +177,7 @@ void frmKaikei::Form_Load() {
     step([&] { lngStartTick = st.svc.desktop->GetTickCount(); });
     blnBlockUnload = true;
 
-    const QString files[3] = {QStringLiteral("index.html"), QStringLiteral("index2.html"),
-                              QStringLiteral("index3.html")};
+    const QString files[kQuestionFiles] = {QuestionFile(0), QuestionFile(1), QuestionFile(2)};
     for (int i = 0; i < 3; ++i) {
         BrowserPane* p = pane(i);
         step([&] { p->Navigate2(st.strDataPath + files[i]); });

@@ -1,5 +1,6 @@
 #include "flow/Session.h"
 
+#include "app/Defaults.h"
 #include "app/WorkFolders.h"
 #include "content/ContentStore.h"
 #include "exam/frmKaikei.h"
@@ -39,7 +40,7 @@ void DeleteWorkingFiles(const AppState& st) {
     if (!st.strWorkPath.isEmpty() && step([&] { EnsurePrivateFolder(st.strWorkPath); }))
         deletePlainFiles(st.strWorkPath, {QStringLiteral("*")});
     if (!st.strDataPath.isEmpty())
-        deletePlainFiles(st.strDataPath, {QStringLiteral("index*.html")});
+        deletePlainFiles(st.strDataPath, {QuestionFilePattern()});
 }
 
 Session::Session(AppState& state)

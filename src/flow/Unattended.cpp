@@ -1,6 +1,7 @@
 #include "flow/Unattended.h"
 
 #include "app/AppState.h"
+#include "app/Defaults.h"
 #include "app/Startup.h"
 #include "exam/frmKaikei.h"
 #include "flow/Session.h"
@@ -355,9 +356,9 @@ void UnattendedRun::script() {
     if (!registered)
         return end();
     check(QStringLiteral("question files written"),
-          QFileInfo::exists(st.strDataPath + QStringLiteral("index.html")) &&
-              QFileInfo::exists(st.strDataPath + QStringLiteral("index2.html")) &&
-              QFileInfo::exists(st.strDataPath + QStringLiteral("index3.html")));
+          QFileInfo::exists(st.strDataPath + QuestionFile(0)) &&
+              QFileInfo::exists(st.strDataPath + QuestionFile(1)) &&
+              QFileInfo::exists(st.strDataPath + QuestionFile(2)));
     snap(&main, QStringLiteral("exam-start"));
 
     pressAndWait(main.Command1,
@@ -475,9 +476,7 @@ int UnattendedRun::finish(const QString& why) {
             check(QStringLiteral("run ended"), false, why);
         if (!st.strDataPath.isEmpty())
             check(QStringLiteral("no question file left"),
-                  QDir(st.strDataPath)
-                      .entryList({QStringLiteral("index*.html")}, QDir::Files)
-                      .isEmpty());
+                  QDir(st.strDataPath).entryList({QuestionFilePattern()}, QDir::Files).isEmpty());
         if (!st.strWorkPath.isEmpty())
             check(QStringLiteral("work folder empty"),
                   QDir(st.strWorkPath).entryList(QDir::Files | QDir::Hidden).isEmpty());
