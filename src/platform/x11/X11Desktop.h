@@ -6,6 +6,8 @@
 
 namespace brevik {
 
+struct X11WindowCache;
+
 class X11Desktop : public Desktop {
 public:
     // Connects to $DISPLAY (or display when given). Without a display every
@@ -47,8 +49,7 @@ public:
     quint64 roundTrips() const;
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<X11WindowCache> d;
 };
 
 } // namespace brevik

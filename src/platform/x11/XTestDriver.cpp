@@ -1,5 +1,7 @@
 #include "platform/x11/XTestDriver.h"
 
+#include "platform/x11/XReply.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QThread>
@@ -45,16 +47,6 @@ quint32 keysymOf(char32_t c) {
     return 0x1000000u + quint32(c);
 }
 
-template <class R> struct Reply {
-    R* r = nullptr;
-    explicit Reply(R* p) : r(p) {}
-    ~Reply() { std::free(r); }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-    R* operator->() const { return r; }
-    explicit operator bool() const { return r != nullptr; }
-};
-
 } // namespace
 
 struct XTestDriver::Impl {
@@ -73,7 +65,7 @@ struct XTestDriver::Impl {
     std::vector<xcb_keysym_t> keysyms;
 
     xcb_atom_t atom(const char* name) {
-        Reply<xcb_intern_atom_reply_t> r(
+        XReply<xcb_intern_atom_reply_t> r(
             xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr));
         return r ? r->atom : 0;
     }
@@ -82,14 +74,14 @@ struct XTestDriver::Impl {
         const xcb_setup_t* s = xcb_get_setup(c);
         minKeycode = s->min_keycode;
         maxKeycode = s->max_keycode;
-        Reply<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(
+        XReply<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(
             c, xcb_get_keyboard_mapping(c, s->min_keycode, s->max_keycode - s->min_keycode + 1),
             nullptr));
         if (!r)
             return;
         perKeycode = r->keysyms_per_keycode;
-        const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r.r);
-        keysyms.assign(k, k + xcb_get_keyboard_mapping_keysyms_length(r.r));
+        const xcb_keysym_t* k = xcb_get_keyboard_mapping_keysyms(r.get());
+        keysyms.assign(k, k + xcb_get_keyboard_mapping_keysyms_length(r.get()));
     }
 
     // Keycode and shift level (0 or 1) of a keysym, or keycode 0.
@@ -152,7 +144,8 @@ struct XTestDriver::Impl {
     // The child of the root that holds w (its frame, or w itself).
     xcb_window_t topLevelOf(xcb_window_t w) {
         for (int depth = 0; depth < 64 && w; ++depth) {
-            Reply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+            XReply<xcb_query_tree_reply_t> t(
+                xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
             if (!t)
                 return 0;
             if (t->parent == root || t->parent == 0)
@@ -163,12 +156,12 @@ struct XTestDriver::Impl {
     }
 
     QString text(xcb_window_t w, xcb_atom_t property) {
-        Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+        XReply<xcb_get_property_reply_t> r(xcb_get_property_reply(
             c, xcb_get_property(c, 0, w, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr));
         if (!r || r->format != 8)
             return {};
-        const char* p = static_cast<const char*>(xcb_get_property_value(r.r));
-        const int n = xcb_get_property_value_length(r.r);
+        const char* p = static_cast<const char*>(xcb_get_property_value(r.get()));
+        const int n = xcb_get_property_value_length(r.get());
         return r->type == ewmh.UTF8_STRING ? QString::fromUtf8(p, n) : QString::fromLatin1(p, n);
     }
 };
@@ -290,11 +283,10 @@ bool XTestDriver::waitForClient(quint32 window, int timeoutMs) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < timeoutMs) {
-        while (xcb_generic_event_t* e = xcb_poll_for_event(d->c)) {
+        while (const XReply<xcb_generic_event_t> e{xcb_poll_for_event(d->c)}) {
             const bool pong =
                 (e->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
-                reinterpret_cast<xcb_client_message_event_t*>(e)->data.data32[1] == stamp;
-            std::free(e);
+                reinterpret_cast<xcb_client_message_event_t*>(e.get())->data.data32[1] == stamp;
             if (pong)
                 return true;
         }
@@ -356,7 +348,7 @@ bool XTestDriver::type(const QString& text, int delayMs) {
 void XTestDriver::sync() {
     if (!d->c)
         return;
-    Reply<xcb_get_input_focus_reply_t> r(
+    XReply<xcb_get_input_focus_reply_t> r(
         xcb_get_input_focus_reply(d->c, xcb_get_input_focus(d->c), nullptr));
 }
 
@@ -369,12 +361,12 @@ std::vector<quint32> XTestDriver::stacking() {
     for (xcb_window_t w : clients)
         if (xcb_window_t top = d->topLevelOf(w))
             byTop[top] = w;
-    Reply<xcb_query_tree_reply_t> t(
+    XReply<xcb_query_tree_reply_t> t(
         xcb_query_tree_reply(d->c, xcb_query_tree(d->c, d->root), nullptr));
     if (!t)
         return out;
-    const xcb_window_t* kids = xcb_query_tree_children(t.r);
-    for (int i = 0; i < xcb_query_tree_children_length(t.r); ++i)
+    const xcb_window_t* kids = xcb_query_tree_children(t.get());
+    for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
         if (auto it = byTop.find(kids[i]); it != byTop.end())
             out.push_back(it->second);
     return out;
@@ -401,9 +393,10 @@ XTestDriver::Client XTestDriver::client(quint32 id) {
     auto geo = xcb_get_geometry(c, id);
     auto attr = xcb_get_window_attributes(c, id);
     auto where = xcb_translate_coordinates(c, id, d->root, 0, 0);
-    Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, geo, nullptr));
-    Reply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, attr, nullptr));
-    Reply<xcb_translate_coordinates_reply_t> tr(xcb_translate_coordinates_reply(c, where, nullptr));
+    XReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, geo, nullptr));
+    XReply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, attr, nullptr));
+    XReply<xcb_translate_coordinates_reply_t> tr(
+        xcb_translate_coordinates_reply(c, where, nullptr));
     if (g && tr)
         cl.geometry = QRect(tr->dst_x, tr->dst_y, g->width, g->height);
     cl.mapped = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
@@ -441,7 +434,7 @@ std::vector<XTestDriver::Client> XTestDriver::clients() {
 quint32 XTestDriver::focusedClient() {
     if (!connected())
         return 0;
-    Reply<xcb_get_input_focus_reply_t> f(
+    XReply<xcb_get_input_focus_reply_t> f(
         xcb_get_input_focus_reply(d->c, xcb_get_input_focus(d->c), nullptr));
     if (!f || f->focus == XCB_NONE || f->focus == XCB_INPUT_FOCUS_POINTER_ROOT)
         return 0;
@@ -451,7 +444,7 @@ quint32 XTestDriver::focusedClient() {
         for (xcb_window_t cl : list)
             if (cl == w)
                 return cl;
-        Reply<xcb_query_tree_reply_t> t(
+        XReply<xcb_query_tree_reply_t> t(
             xcb_query_tree_reply(d->c, xcb_query_tree(d->c, w), nullptr));
         if (!t)
             break;
@@ -527,15 +520,15 @@ QImage XTestDriver::grab(QRect r) {
     r &= QRect(0, 0, screen->width_in_pixels, screen->height_in_pixels);
     if (r.isEmpty())
         return {};
-    Reply<xcb_get_image_reply_t> img(xcb_get_image_reply(
+    XReply<xcb_get_image_reply_t> img(xcb_get_image_reply(
         d->c,
         xcb_get_image(d->c, XCB_IMAGE_FORMAT_Z_PIXMAP, d->root, int16_t(r.x()), int16_t(r.y()),
                       uint16_t(r.width()), uint16_t(r.height()), ~0u),
         nullptr));
     if (!img || img->depth < 24)
         return {};
-    const uint8_t* data = xcb_get_image_data(img.r);
-    const int len = xcb_get_image_data_length(img.r);
+    const uint8_t* data = xcb_get_image_data(img.get());
+    const int len = xcb_get_image_data_length(img.get());
     if (len < r.width() * r.height() * 4)
         return {};
     // 24-bit depth arrives as 32 bits a pixel, which is what RGB32 holds.
