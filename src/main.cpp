@@ -1,6 +1,7 @@
 // brevik: the desktop client of a timed practice exam.
 #include "app/BrevikApplication.h"
 #include "app/Defaults.h"
+#include "app/HeapMemory.h"
 #include "app/InstanceLock.h"
 #include "app/Options.h"
 #include "app/Startup.h"
@@ -75,6 +76,7 @@ int resendPending() {
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepLargeBlocksOutOfTheHeap();
     // The launcher's list is taken before Qt sees (and edits) the arguments.
     QStringList args;
     for (int i = 1; i < argc; ++i)
