@@ -185,6 +185,8 @@ void frmMain::Unload() {
     hide();
     // A loaded window starts from its design state with an empty pane.
     step([&] { wbMain->Navigate2(QStringLiteral("about:blank")); });
+    // Off the screen the pane needs no renderer: the exam's panes get the memory.
+    step([&] { wbMain->releaseRenderer(); });
     setDesignState();
     watchForNoWindowLeft();
 }
