@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
         bench::figure("content_read_ms", bench::msSinceLaunch() - t);
     }
     Session session(st);
+    bench::figure("stage_built_ms", bench::msSinceLaunch()); // frmMain and its pane exist
     session.start();
     bench::figure("stage_shown_ms", bench::msSinceLaunch());
     if (reader)

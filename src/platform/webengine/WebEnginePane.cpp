@@ -132,6 +132,7 @@ WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogH
                      });
     QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, page_,
                      [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                         starting_ = false;
                          rendererEnded(status, code);
                      });
     QObject::connect(page_, &QWebEnginePage::loadFinished, page_, [this](bool ok) {
@@ -145,8 +146,11 @@ WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogH
     QObject::connect(page_, &QWebEnginePage::loadFinished, page_,
                      [page = page_] { page->history()->clear(); });
 
-    // Start with an empty document, so that the first lookup has one to search.
-    step([this] { Navigate2(QStringLiteral("about:blank")); });
+    // An empty document, asked for now and waited for only by the first call:
+    // the engine starts the page's renderer while the window around it is built.
+    QObject::connect(page_, &QWebEnginePage::loadFinished, page_, [this] { starting_ = false; });
+    starting_ = true;
+    page_->load(QUrl(QStringLiteral("about:blank")));
 }
 
 WebEnginePane::~WebEnginePane() {
@@ -262,6 +266,21 @@ void WebEnginePane::releaseRenderer() {
 }
 
 void WebEnginePane::wake() {
+    if (starting_) {
+        // The empty document asked for when the pane was made: wait for it,
+        // so that its signals are not taken for those of the next load.
+        WaitState state;
+        QObject::connect(page_, &QWebEnginePage::loadFinished, &state.loop,
+                         [&state] { state.finish(); });
+        QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, &state.loop,
+                         [&state] { state.finish(); });
+        const bool done = waitFor(state, timeoutMs_);
+        starting_ = false;
+        if (!done)
+            throw PaneError(QStringLiteral("the pane's first (empty) document did not load "
+                                           "within %1 ms")
+                                .arg(timeoutMs_));
+    }
     if (page_->lifecycleState() != QWebEnginePage::LifecycleState::Discarded)
         return;
     // Back to active, the page loads its last address (about:blank) again.

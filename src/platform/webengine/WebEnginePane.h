@@ -85,6 +85,7 @@ private:
     std::unique_ptr<QTemporaryFile> spill_; // holds a written document too big to pass inline
     bool crashed_ = false;
     bool waking_ = false;
+    bool starting_ = false; // the first, empty document is on its way
     int reloads_ = 0;
     QPointer<QLabel> notice_; // shown while the pane has lost its renderer
     int timeoutMs_ = 15000;
