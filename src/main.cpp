@@ -2,6 +2,7 @@
 #include "app/BrevikApplication.h"
 #include "app/Defaults.h"
 #include "app/DesktopEntries.h"
+#include "app/HeapMemory.h"
 #include "app/InstanceLock.h"
 #include "app/Layout.h"
 #include "app/Options.h"
@@ -80,6 +81,7 @@ int resendPending() {
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepLargeBlocksOutOfTheHeap();
     // The launcher's list is taken before Qt sees (and edits) the arguments.
     QStringList args;
     for (int i = 1; i < argc; ++i)

@@ -156,7 +156,17 @@ TreeMemory treeMemory(const char* label) {
 
     TreeMemory m;
     QMap<QString, QPair<int, qint64>> byKind;
+    // BENCH_SMAPS_DIR: keep each process's smaps for bench/memory-split.
+    static const QString smapsDir = qEnvironmentVariable("BENCH_SMAPS_DIR");
     for (const auto& [pid, depth] : tree) {
+        if (!smapsDir.isEmpty()) {
+            QFile out(QStringLiteral("%1/%2-%3@%4-%5.smaps")
+                          .arg(smapsDir, QLatin1String(label), processKind(pid))
+                          .arg(depth)
+                          .arg(pid));
+            if (out.open(QIODevice::WriteOnly))
+                out.write(readProc(QStringLiteral("/proc/%1/smaps").arg(pid)));
+        }
         const auto [pss, uss] = memoryKb(pid);
         m.pssKb += pss;
         m.ussKb += uss;

@@ -37,7 +37,8 @@ struct TreeMemory {
 // line with the share of each kind of process. PSS splits the engine's
 // shared library among every process mapping it, so other programs using the
 // engine at the same time (counted in foreignEngines) lower it; USS does not
-// depend on them.
+// depend on them. With BENCH_SMAPS_DIR set, each process's /proc/PID/smaps is
+// kept there as LABEL-KIND@DEPTH-PID.smaps (bench/memory-split reads them).
 TreeMemory treeMemory(const char* label);
 // Prints prefix_pss_kb, prefix_uss_kb and prefix_other_engine_users.
 void memoryFigures(const char* prefix, const char* label);

@@ -9,12 +9,14 @@
 #include "app/BrevikApplication.h"
 #include "app/Defaults.h"
 #include "app/DesktopEntries.h"
+#include "app/HeapMemory.h"
 #include "app/InstanceLock.h"
 #include "app/Startup.h"
 #include "content/ContentReader.h"
 #include "exam/frmKaikei.h"
 #include "flow/Session.h"
 #include "flow/Unattended.h"
+#include "platform/Errors.h"
 #include "platform/qt/Fonts.h"
 #include "platform/webengine/WebEnginePane.h"
 #include "platform/x11/X11Desktop.h"
@@ -26,6 +28,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWebEngineView>
 
 #include <cstdio>
 #include <functional>
@@ -89,6 +92,7 @@ void answer(QDialog* d) {
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepLargeBlocksOutOfTheHeap();
     // As the program does: the content files are read in a child forked before
     // any thread exists. BENCH_CONTENT=inprocess reads them in this process.
     std::optional<IsolatedContentReader> reader;
@@ -138,6 +142,7 @@ int main(int argc, char** argv) {
         bench::figure("content_read_ms", bench::msSinceLaunch() - t);
     }
     Session session(st);
+    bench::figure("stage_built_ms", bench::msSinceLaunch()); // frmMain and its pane exist
     session.start();
     bench::figure("stage_shown_ms", bench::msSinceLaunch());
     // As main does: the desktop entries are read while the first screen paints.
@@ -149,6 +154,27 @@ int main(int argc, char** argv) {
     if (reader)
         bench::figure("content_wait_ms", double(reader->waitedUs()) / 1000.0);
     frmMain& main = session.main();
+    // BENCH_STOP_AT=first|exam|result ends the run right after that reading,
+    // so that a heap profiler's "leaked" figures are what was live then.
+    const QByteArray stopAt = qgetenv("BENCH_STOP_AT");
+    auto reading = [&](const char* prefix, const char* label,
+                       std::initializer_list<BrowserPane*> panes) {
+        bench::memoryFigures(prefix, label);
+        // The engine's own figure for each page: its JavaScript heap.
+        if (qEnvironmentVariableIntValue("BENCH_JS_HEAP"))
+            for (BrowserPane* p : panes)
+                step([&] {
+                    const auto v = static_cast<WebEnginePane*>(p)->evaluate(QStringLiteral(
+                        "[performance.memory.usedJSHeapSize, performance.memory.totalJSHeapSize]"));
+                    std::printf(
+                        "JSHEAP %s pid %lld used %.2f MB total %.2f MB\n", label,
+                        static_cast<QWebEngineView*>(p->widget())->page()->renderProcessPid(),
+                        v.toList().value(0).toDouble() / 1048576,
+                        v.toList().value(1).toDouble() / 1048576);
+                });
+        if (stopAt == prefix)
+            bench::endProcess(0);
+    };
     auto fail = [&](const char* what) {
         std::fprintf(stderr, "brevik_probe: %s\n", what);
         DeleteWorkingFiles(st);
@@ -166,8 +192,10 @@ int main(int argc, char** argv) {
                 fail("the first screen showed no text within 60 s");
             bench::figure("first_painted_ms", bench::msSinceLaunch());
             bench::settle(1000);
-            bench::memoryFigures("first", "first-screen");
         },
+        // Each reading is taken from the main event loop, as an idle examinee's
+        // program would be: objects deleted later are gone by then.
+        [&] { reading("first", "first-screen", {main.wbMain.get()}); },
         [&] { main.Command1->click(); }, // 了解: the registration form
         [&] { main.Command1->click(); }, // 登録: the sample record, confirmed
         [&] {
@@ -182,7 +210,10 @@ int main(int argc, char** argv) {
                 fail("the exam screen showed no text within 60 s");
             bench::figure("exam_painted_ms", bench::msNow() - clicked);
             bench::settle(1000);
-            bench::memoryFigures("exam", "exam");
+        },
+        [&] {
+            reading("exam", "exam",
+                    {exam->wbQuestion.get(), exam->wbQuestion2.get(), exam->wbQuestion3.get()});
         },
         [&] { exam->Command1_Click(); }, // the end button, confirmed: the result page
         [&] {
@@ -192,11 +223,27 @@ int main(int argc, char** argv) {
                            bench::hasText(main.wbMain->widget());
                 }))
                 fail("the result page showed no text within 60 s");
-            bench::settle(1000);
+            // 2.5 s: the program hands the exam's freed heap back at once and again after 2 s.
+            bench::settle(2500);
+        },
+        [&] {
             // BENCH_TRIM=1: hand freed heap back first, to tell retained heap from live data.
             if (qEnvironmentVariableIntValue("BENCH_TRIM"))
                 malloc_trim(0);
-            bench::memoryFigures("result", "result-page");
+            if (qEnvironmentVariableIntValue("BENCH_DEBUG")) {
+                int views = 0, windows = 0;
+                for (QWidget* w : QApplication::allWidgets()) {
+                    views += w->inherits("QWebEngineView");
+                    windows += w->isWindow();
+                    if (w->isWindow())
+                        std::printf("DEBUG window %s %s %dx%d visible %d\n",
+                                    w->metaObject()->className(), qPrintable(w->objectName()),
+                                    w->width(), w->height(), w->isVisible());
+                }
+                std::printf("DEBUG views %d windows %d exam %p\n", views, windows,
+                            static_cast<void*>(session.exam()));
+            }
+            reading("result", "result-page", {main.wbMain.get()});
         },
         [&] { main.Command1->click(); }, // 試験終了, confirmed: files deleted, the run ends
         [&] { fail("the run did not end after the last step"); },

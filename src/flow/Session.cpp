@@ -1,6 +1,7 @@
 #include "flow/Session.h"
 
 #include "app/Defaults.h"
+#include "app/HeapMemory.h"
 #include "app/WorkFolders.h"
 #include "content/ContentStore.h"
 #include "exam/frmKaikei.h"
@@ -152,8 +153,14 @@ void Session::startExam() {
     exam->end_syori = [this, exam] {
         end_syori(st, *exam, *main_);
         // The exam screen may still be on the call stack: delete it later.
-        if (exam_.get() == exam)
+        if (exam_.get() == exam) {
+            QObject::connect(exam, &QObject::destroyed, [] {
+                // Once the engine has let the exam's pages go as well.
+                QTimer::singleShot(0, ReturnFreedHeap);
+                QTimer::singleShot(2000, ReturnFreedHeap);
+            });
             exam_.release()->deleteLater();
+        }
     };
     step([&] { exam->Show(); });
     step([&] { main_->lblWaitMsg->hide(); });

@@ -31,6 +31,11 @@ public:
     // ExecWB print with option 0: the system print dialog for the current
     // document (through DialogHost::printDialog), then the print.
     virtual void Print() = 0;
+
+    // While the pane's window is off the screen: gives up what the pane holds
+    // in the engine (its renderer, its pixels). The pane is empty then; the
+    // next call brings an empty document back first.
+    virtual void releaseRenderer() {}
 };
 
 } // namespace brevik

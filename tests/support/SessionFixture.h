@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWebEngineView>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -81,6 +82,9 @@ protected:
     frmMain& main() { return session->main(); }
     QString caption() { return main().Command1->text(); }
     WebEnginePane& pane() { return static_cast<WebEnginePane&>(*main().wbMain); }
+    static QWebEnginePage* pageOf(BrowserPane& p) {
+        return static_cast<QWebEngineView*>(p.widget())->page();
+    }
     QVariant eval(const QString& js) { return pane().evaluate(js); }
     QString pageText() { return eval(QStringLiteral("document.body.innerText")).toString(); }
     void click() { session->Command1_Click(); }

@@ -2,12 +2,15 @@
 
 #include "platform/DialogHost.h"
 #include "platform/Errors.h"
+#include "platform/ScreenFont.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPrinter>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -18,6 +21,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <cstdio>
 #include <memory>
 
 namespace brevik {
@@ -140,14 +144,26 @@ WebEnginePane::WebEnginePane(QWidget* parent, const QString& dataFolder, DialogH
                              download->cancel();
                      });
     QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, page_,
-                     [this] { crashed_ = true; });
+                     [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                         starting_ = false;
+                         rendererEnded(status, code);
+                     });
+    QObject::connect(page_, &QWebEnginePage::loadFinished, page_, [this](bool ok) {
+        if (ok && notice_) {
+            crashed_ = false;
+            notice_->hide();
+        }
+    });
     // No way back: a step back would replace the form the program reads with an
     // older document (about:blank never asks acceptNavigationRequest).
     QObject::connect(page_, &QWebEnginePage::loadFinished, page_,
                      [page = page_] { page->history()->clear(); });
 
-    // Start with an empty document, so that the first lookup has one to search.
-    step([this] { Navigate2(QStringLiteral("about:blank")); });
+    // An empty document, asked for now and waited for only by the first call:
+    // the engine starts the page's renderer while the window around it is built.
+    QObject::connect(page_, &QWebEnginePage::loadFinished, page_, [this] { starting_ = false; });
+    starting_ = true;
+    page_->load(QUrl(QStringLiteral("about:blank")));
 }
 
 WebEnginePane::~WebEnginePane() {
@@ -163,8 +179,133 @@ QWidget* WebEnginePane::widget() {
     return view_;
 }
 
+namespace {
+// Keeps the notice over the whole pane.
+class FillParent : public QObject {
+public:
+    explicit FillParent(QWidget* w) : QObject(w), w_(w) {
+        w->parentWidget()->installEventFilter(this);
+    }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == w_->parentWidget() && e->type() == QEvent::Resize)
+            w_->setGeometry(w_->parentWidget()->rect());
+        return false;
+    }
+
+private:
+    QWidget* w_;
+};
+
+const char* statusText(QWebEnginePage::RenderProcessTerminationStatus status) {
+    switch (status) {
+    case QWebEnginePage::NormalTerminationStatus:
+        return "ended";
+    case QWebEnginePage::AbnormalTerminationStatus:
+        return "ended abnormally";
+    case QWebEnginePage::CrashedTerminationStatus:
+        return "crashed";
+    case QWebEnginePage::KilledTerminationStatus:
+        return "was killed (by the system's out-of-memory killer, if memory ran short)";
+    }
+    return "ended";
+}
+} // namespace
+
+void WebEnginePane::rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+    crashed_ = true;
+    if (!view_ || page_->lifecycleState() == QWebEnginePage::LifecycleState::Discarded)
+        return;
+    const QString what = !written_.isEmpty()     ? QStringLiteral("a written document")
+                         : isBlank(page_->url()) ? QStringLiteral("about:blank")
+                                                 : page_->url().toLocalFile();
+    const bool again = reloads_ < kMaxReloads;
+    std::fprintf(stderr,
+                 "brevik: the web engine's process showing %s %s (exit code %d); the pane "
+                 "shows a notice to the examinee%s\n",
+                 qPrintable(what), statusText(status), code,
+                 again ? " and loads its document again" : "");
+    if (!notice_) {
+        notice_ = new QLabel(view_);
+        notice_->setText(QStringLiteral("この画面を表示できなくなりました。\n"
+                                        "パソコンのメモリが足りない可能性があります。\n\n"
+                                        "試験監督者にお知らせください。"));
+        notice_->setAlignment(Qt::AlignCenter);
+        notice_->setWordWrap(true);
+        notice_->setFont(ScreenFont(kPGothic, 14));
+        notice_->setAutoFillBackground(true);
+        QPalette p = notice_->palette();
+        p.setColor(QPalette::Window, Qt::white);
+        p.setColor(QPalette::WindowText, Qt::black);
+        notice_->setPalette(p);
+        new FillParent(notice_);
+    }
+    notice_->setGeometry(view_->rect());
+    notice_->show();
+    notice_->raise();
+    if (!again)
+        return;
+    ++reloads_;
+    // Outside the signal: the engine is still taking the old process down.
+    QTimer::singleShot(0, page_, [this] {
+        if (page_->lifecycleState() == QWebEnginePage::LifecycleState::Discarded)
+            return;
+        if (spill_) {
+            page_->load(QUrl::fromLocalFile(spill_->fileName()));
+        } else if (!written_.isEmpty()) {
+            page_->allowNextWrite();
+            page_->setHtml(written_, QUrl::fromLocalFile(canonicalFolder(dataFolder_)));
+        } else {
+            page_->load(page_->url().isEmpty() ? QUrl(QStringLiteral("about:blank"))
+                                               : page_->url());
+        }
+    });
+}
+
+void WebEnginePane::releaseRenderer() {
+    requireView();
+    // The engine keeps a page that is shown: only a hidden one is let go.
+    if (view_->isVisible() || page_->lifecycleState() == QWebEnginePage::LifecycleState::Discarded)
+        return;
+    // Coming back, the page loads its last address again: let that be an empty one.
+    if (!written_.isEmpty() || !isBlank(page_->url()))
+        Navigate2(QStringLiteral("about:blank"));
+    page_->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+}
+
+void WebEnginePane::wake() {
+    if (starting_) {
+        // The empty document asked for when the pane was made: wait for it,
+        // so that its signals are not taken for those of the next load.
+        WaitState state;
+        QObject::connect(page_, &QWebEnginePage::loadFinished, &state.loop,
+                         [&state] { state.finish(); });
+        QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, &state.loop,
+                         [&state] { state.finish(); });
+        const bool done = waitFor(state, timeoutMs_);
+        starting_ = false;
+        if (!done)
+            throw PaneError(QStringLiteral("the pane's first (empty) document did not load "
+                                           "within %1 ms")
+                                .arg(timeoutMs_));
+    }
+    if (page_->lifecycleState() != QWebEnginePage::LifecycleState::Discarded)
+        return;
+    // Back to active, the page loads its last address (about:blank) again.
+    waking_ = true;
+    try {
+        load([&] { page_->setLifecycleState(QWebEnginePage::LifecycleState::Active); },
+             QStringLiteral("bringing the page back"));
+    } catch (...) {
+        waking_ = false;
+        throw;
+    }
+    waking_ = false;
+}
+
 void WebEnginePane::load(const std::function<void()>& start, const QString& what) {
     requireView();
+    if (!waking_)
+        wake();
     // Every connection ends with the loop, so the state can live on the stack.
     WaitState state;
     QObject::connect(page_, &QWebEnginePage::loadStarted, &state.loop,
@@ -261,6 +402,7 @@ void WebEnginePane::Write(const QString& html) {
 
 QVariant WebEnginePane::evaluate(const QString& script) {
     requireView();
+    wake();
     if (crashed_)
         throw PaneError(QStringLiteral("the page's renderer process has ended"));
     auto state = std::make_shared<WaitState>();
@@ -332,6 +474,7 @@ void WebEnginePane::Focus(const QString& name, int index) {
 
 void WebEnginePane::Print() {
     requireView();
+    wake();
     if (crashed_)
         throw PaneError(QStringLiteral("Print: the page's renderer process has ended"));
     // The engine paints into the printer after print() returns; a print that

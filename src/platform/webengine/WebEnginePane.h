@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class QLabel;
 class QTemporaryFile;
 class QWebEngineView;
 
@@ -61,6 +62,7 @@ public:
     void SetValue(const QString& name, const QString& value, int index = -1) override;
     void Focus(const QString& name, int index = -1) override;
     void Print() override;
+    void releaseRenderer() override;
 
     // Longest wait for one answer of the engine (default 15 s).
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
@@ -69,6 +71,13 @@ public:
 
 private:
     void requireView() const;
+    // A released page gets its renderer and an empty document back.
+    void wake();
+    // The page's renderer process is gone (crashed, killed when memory ran
+    // short): a notice for the examinee over the pane, a line on stderr, and
+    // the document is loaded again (at most kMaxReloads times per pane).
+    void rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status, int code);
+    static constexpr int kMaxReloads = 3;
     void load(const std::function<void()>& start, const QString& what);
     QVariant element(const QString& op, const QString& name, int index, const QString& value = {});
 
@@ -79,6 +88,10 @@ private:
     QString written_;                       // the written document so far; empty after a navigation
     std::unique_ptr<QTemporaryFile> spill_; // holds a written document too big to pass inline
     bool crashed_ = false;
+    bool waking_ = false;
+    bool starting_ = false; // the first, empty document is on its way
+    int reloads_ = 0;
+    QPointer<QLabel> notice_; // shown while the pane has lost its renderer
     int timeoutMs_ = 15000;
 };
 

@@ -135,6 +135,11 @@ void frmMain::Unload() {
     hide();
     // A loaded window starts from its design state with an empty pane.
     step([&] { wbMain->Navigate2(QStringLiteral("about:blank")); });
+    // Off the screen the pane needs no renderer: the exam's panes get the memory.
+    step([&] { wbMain->releaseRenderer(); });
+    // The window system's window goes too, with its pixels; showing the window
+    // again makes a new one.
+    destroy();
     setDesignState();
     watchForNoWindowLeft();
 }

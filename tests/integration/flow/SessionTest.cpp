@@ -4,6 +4,7 @@
 #include "support/SessionFixture.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QUrlQuery>
 
 using namespace brevik;
@@ -158,6 +159,16 @@ TEST_F(SessionTest, ExamStartOpensTheExamScreenAndClosesTheMainWindow) {
     EXPECT_FALSE(main().isLoaded());
     EXPECT_FALSE(main().Timer1->isActive());
     EXPECT_TRUE(session->exam()->Timer1->isActive());
+
+    // The closed main window's pane holds no renderer during the exam, and each
+    // question pane has one of its own: a renderer that ends takes one pane.
+    EXPECT_EQ(pageOf(pane())->lifecycleState(), QWebEnginePage::LifecycleState::Discarded);
+    QSet<qint64> renderers;
+    for (BrowserPane* q : {session->exam()->wbQuestion.get(), session->exam()->wbQuestion2.get(),
+                           session->exam()->wbQuestion3.get()})
+        renderers << pageOf(*q)->renderProcessPid();
+    EXPECT_EQ(renderers.size(), 3);
+    EXPECT_FALSE(renderers.contains(0));
 }
 
 TEST_F(SessionTest, ExamEndAsksOnlyWhenTheResultWasNotPrinted) {

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 using namespace brevik;
@@ -369,24 +370,68 @@ TEST_F(PaneTest, FactoryPanesFailCleanlyOnceTheirWindowIsGone) {
     made.reset();
 }
 
-TEST_F(PaneTest, ARendererThatDiesOrHangsFailsTheCallInsteadOfBlocking) {
-    pane->Write(kForm);
-    const qint64 pid = page()->renderProcessPid();
-    ASSERT_GT(pid, 0);
-    bool died = false;
-    QObject::connect(page(), &QWebEnginePage::renderProcessTerminated, [&died] { died = true; });
-    ::kill(static_cast<pid_t>(pid), SIGKILL);
-    ASSERT_TRUE(test::waitUntil([&] { return died; }));
-    EXPECT_THROW(pane->Value(QStringLiteral("FamilyName")), PaneError);
-    // The next document brings a new renderer.
-    pane->Write(kForm);
-    EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+TEST_F(PaneTest, ARendererThatDiesShowsANoticeAndItsDocumentComesBack) {
+    // A written document and a navigated question file: both come back.
+    QFile q(data + QStringLiteral("index.html"));
+    ASSERT_TRUE(q.open(QIODevice::WriteOnly));
+    q.write(kForm.toUtf8());
+    q.close();
+    const std::function<void()> loads[] = {
+        [&] { pane->Write(kForm); },
+        [&] { pane->Navigate2(data + QStringLiteral("index.html")); },
+    };
+    for (const auto& load : loads) {
+        load();
+        const qint64 pid = page()->renderProcessPid();
+        ASSERT_GT(pid, 0);
+        bool died = false;
+        auto c = QObject::connect(page(), &QWebEnginePage::renderProcessTerminated,
+                                  [&died] { died = true; });
+        testing::internal::CaptureStderr();
+        ::kill(static_cast<pid_t>(pid), SIGKILL); // as the out-of-memory killer does
+        ASSERT_TRUE(test::waitUntil([&] { return died; }));
+        QObject::disconnect(c);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("was killed"), std::string::npos) << err;
 
+        auto* notice = pane->widget()->findChild<QLabel*>();
+        ASSERT_NE(notice, nullptr);
+        EXPECT_TRUE(notice->text().contains(QStringLiteral("試験監督者にお知らせください")));
+        EXPECT_EQ(notice->size(), pane->widget()->size());
+        // The document is loaded again in a new renderer, and the notice goes.
+        ASSERT_TRUE(test::waitUntil([&] { return notice->isHidden(); }));
+        EXPECT_NE(page()->renderProcessPid(), pid);
+        EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+    }
+}
+
+TEST_F(PaneTest, ARendererThatHangsFailsTheCallInsteadOfBlocking) {
+    pane->Write(kForm);
     pane->setTimeoutMs(1000);
     QElapsedTimer t;
     t.start();
     EXPECT_THROW(pane->evaluate(QStringLiteral("while (true) {}")), PaneError);
     EXPECT_LT(t.elapsed(), 5000);
+}
+
+TEST_F(PaneTest, AHiddenPaneGivesUpItsRendererAndComesBackEmpty) {
+    pane->Write(kForm);
+    // Not while it is shown.
+    pane->releaseRenderer();
+    EXPECT_EQ(page()->lifecycleState(), QWebEnginePage::LifecycleState::Active);
+    EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+
+    window.hide();
+    pane->releaseRenderer();
+    EXPECT_EQ(page()->lifecycleState(), QWebEnginePage::LifecycleState::Discarded);
+    // The next call finds an empty document, as after about:blank.
+    EXPECT_THROW(pane->Value(QStringLiteral("FamilyName")), PaneError);
+    EXPECT_EQ(page()->lifecycleState(), QWebEnginePage::LifecycleState::Active);
+    EXPECT_EQ(url(), QStringLiteral("about:blank"));
+    pane->Write(kForm);
+    EXPECT_EQ(pane->Value(QStringLiteral("FamilyName")), QStringLiteral("山田"));
+    window.show();
+    EXPECT_TRUE(pane->widget()->findChild<QLabel*>() == nullptr) << "no notice for a release";
 }
 
 } // namespace
