@@ -35,6 +35,14 @@ QString questionFolder(const QTemporaryDir& dir) {
     return data;
 }
 
+// An exam screen's state: the question files in data, real panes.
+void wire(AppState& st, const QString& data, Desktop& desk, DialogHost& dlg) {
+    st.strDataPath = data;
+    st.svc.desktop = &desk;
+    st.svc.dialogs = &dlg;
+    st.svc.makePane = webEnginePaneFactory(data, &dlg);
+}
+
 quint32 xid(QWidget* w) {
     return quint32(w->windowHandle()->winId());
 }
@@ -46,10 +54,7 @@ TEST(ExamScreenX11, TimeUpBoxIsAboveEverythingAndTakesTheKeys) {
     ASSERT_TRUE(desk.available());
     QtDialogHost dlg;
     AppState st;
-    st.strDataPath = data;
-    st.svc.desktop = &desk;
-    st.svc.dialogs = &dlg;
-    st.svc.makePane = webEnginePaneFactory(data, &dlg);
+    wire(st, data, desk, dlg);
     XTestDriver person;
     ASSERT_TRUE(person.connected());
     const XTestDriver::Pause pause = [](int ms) { test::waitUntil([] { return false; }, ms); };
@@ -100,10 +105,7 @@ TEST(ExamScreenX11, StaysOpenAndOnTopUntilTheExamEnds) {
     ASSERT_TRUE(desk.available());
     ScriptedDialogHost dlg;
     AppState st;
-    st.strDataPath = data;
-    st.svc.desktop = &desk;
-    st.svc.dialogs = &dlg;
-    st.svc.makePane = webEnginePaneFactory(data, &dlg);
+    wire(st, data, desk, dlg);
 
     auto* w = new frmKaikei(st);
     w->Show();

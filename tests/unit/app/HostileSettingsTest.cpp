@@ -17,6 +17,21 @@
 
 using namespace brevik;
 
+namespace {
+
+// None when problem is empty, else exactly one, naming the file and problem.
+void expectProblem(const QStringList& problems, const QString& file, const QString& problem) {
+    if (problem.isEmpty()) {
+        EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
+        return;
+    }
+    ASSERT_EQ(problems.size(), 1) << problems.join(u'\n').toStdString();
+    EXPECT_TRUE(problems[0].startsWith(file)) << problems[0].toStdString();
+    EXPECT_TRUE(problems[0].contains(problem)) << problems[0].toStdString();
+}
+
+} // namespace
+
 using HostileSettings = test::Startup;
 using HostileFolders = test::Startup;
 
@@ -132,14 +147,7 @@ TEST_F(HostileSettings, EveryProblemIsNamedAndBuiltInValuesStand) {
         QDir(ini).removeRecursively();
         c.make();
         AppState s;
-        const QStringList problems = ReadSettings(s);
-        if (c.problem.isEmpty()) {
-            EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
-        } else {
-            ASSERT_EQ(problems.size(), 1) << problems.join(u'\n').toStdString();
-            EXPECT_TRUE(problems[0].startsWith(ini)) << problems[0].toStdString();
-            EXPECT_TRUE(problems[0].contains(c.problem)) << problems[0].toStdString();
-        }
+        expectProblem(ReadSettings(s), ini, c.problem);
         EXPECT_EQ(s.strRegisterUrl, c.reg.isNull() ? builtIn.strRegisterUrl : c.reg);
         EXPECT_EQ(s.strResultUrl, c.res.isNull() ? builtIn.strResultUrl : c.res);
         EXPECT_EQ(s.strCredential, c.credential.isNull() ? builtIn.strCredential : c.credential);
@@ -202,13 +210,7 @@ TEST_F(HostileSettings, GuardSectionAddsAndExemptsNames) {
         SCOPED_TRACE(c.name);
         test::writeFile(ini, c.text);
         AppState s;
-        const QStringList problems = ReadSettings(s);
-        if (c.problem.isEmpty()) {
-            EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
-        } else {
-            ASSERT_EQ(problems.size(), 1) << problems.join(u'\n').toStdString();
-            EXPECT_TRUE(problems[0].contains(c.problem)) << problems[0].toStdString();
-        }
+        expectProblem(ReadSettings(s), ini, c.problem);
         EXPECT_EQ(s.guardRoles.added, c.added);
         EXPECT_EQ(s.guardRoles.exempt, c.exempt);
     }
